@@ -1,0 +1,23 @@
+#pragma once
+// The boundary between the event loop and program code.
+
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace fw {
+
+// Runs one piece of program code from an event: takes the program lock (or
+// nests inside it when this thread already holds it), runs `code`, and hands
+// any exception that escapes to ReportUnhandledException. Never throws.
+void Dispatch(const std::function<void()>& code);
+
+// The framework's handling of an exception that no program code caught: writes
+// it to stderr and shows it in a message box (on the user-interface thread),
+// then the program carries on. Safe to call from any thread.
+void ReportUnhandledException(std::exception_ptr error);
+
+// Text that the report shows for an exception.
+std::string DescribeException(std::exception_ptr error);
+
+}  // namespace fw
