@@ -1,0 +1,5 @@
+# The link's pure logic (command frames, the timed exchange); included by this folder's
+# CMakeLists.txt.
+target_sources(maglyx_program PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/command_frame.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/timed_exchange.cpp)

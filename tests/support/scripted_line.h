@@ -1,0 +1,82 @@
+// A serial line for tests: records what the code under test writes and answers with scripted
+// bytes.
+//
+// The model is a queue of ReadAll results. Each ReadAll takes the first queued string, or
+// returns "" when the queue is empty (nothing received). Each Write appends the answer scripted
+// for it to the queue, so unread bytes of one answer are still there for the next ReadAll, as
+// on a real line:
+//
+//   ScriptedLine line;
+//   line.Receive("junk");             // bytes already waiting: the next ReadAll returns "junk"
+//   line.Answer({"part1", "part2"});  // after the 1st write, ReadAll returns "part1", then "part2"
+//   line.Answer({"reply", "late"});   // after the 2nd write: "reply"; a later ReadAll gets "late"
+//   line.Respond([](const std::string& frame) { ... });  // answers for writes past the script
+//
+// Writes past the scripted answers go to the responder when one is set, else get no answer
+// (a meter that was unplugged). Trace() shows the order of calls: 'R' per ReadAll, 'W' per
+// Write, e.g. "RWR" for drain, write, read.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/serial_line.h"
+
+class ScriptedLine : public fw::SerialLine {
+ public:
+  using Responder = std::function<std::vector<std::string>(const std::string& frame)>;
+
+  // Bytes received now, before or between writes: queued for a coming ReadAll.
+  void Receive(std::string bytes) { queue_.push_back(std::move(bytes)); }
+
+  // The answer to the next write that has no scripted answer yet: successive ReadAll results.
+  void Answer(std::vector<std::string> reads) { answers_.push_back(std::move(reads)); }
+
+  // The same answer for each of the next `count` writes.
+  void AnswerEach(int count, const std::vector<std::string>& reads) {
+    for (int i = 0; i < count; ++i) answers_.push_back(reads);
+  }
+
+  // Computes the answer for writes past the scripted answers.
+  void Respond(Responder responder) { responder_ = std::move(responder); }
+
+  void Write(const std::string& bytes) override {
+    writes_.push_back(bytes);
+    trace_ += 'W';
+    std::vector<std::string> reads;
+    if (!answers_.empty()) {
+      reads = std::move(answers_.front());
+      answers_.pop_front();
+    } else if (responder_) {
+      reads = responder_(bytes);
+    }
+    for (auto& r : reads) queue_.push_back(std::move(r));
+  }
+
+  std::string ReadAll() override {
+    trace_ += 'R';
+    ++readAllCalls_;
+    if (queue_.empty()) return {};
+    std::string bytes = std::move(queue_.front());
+    queue_.pop_front();
+    return bytes;
+  }
+
+  const std::vector<std::string>& Writes() const { return writes_; }
+  int ReadAllCalls() const { return readAllCalls_; }
+  const std::string& Trace() const { return trace_; }
+  // ReadAll results still queued (bytes nobody has read).
+  std::size_t Unread() const { return queue_.size(); }
+
+ private:
+  std::deque<std::vector<std::string>> answers_;
+  std::deque<std::string> queue_;
+  Responder responder_;
+  std::vector<std::string> writes_;
+  std::string trace_;
+  int readAllCalls_ = 0;
+};
