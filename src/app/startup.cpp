@@ -1,0 +1,83 @@
+#include "app/startup.h"
+
+#include <memory>
+
+#include "app/app.h"
+#include "app/main_menu_bar.h"
+#include "framework/desktop.h"
+#include "framework/dispatch.h"
+#include "framework/thread.h"
+#include "mainwindow/maglyx.h"
+
+namespace {
+
+std::vector<std::string>& Steps() {
+  static std::vector<std::string> steps;
+  return steps;
+}
+
+std::unique_ptr<App> g_app;
+
+void NewAppInstance(const StartupHooks& hooks) {
+  Steps().push_back("NewAppInstance");
+  g_app = std::make_unique<App>();
+  fw::VersionData version;
+  version.major = 1;
+  version.minor = 0;
+  version.bug = 0;
+  g_app->SetVersionData(version);
+  g_app->SetMenuBar(&MainMenuBar::Instance());
+  fw::Application::Register(g_app.get());
+  if (hooks.afterAppInstance) hooks.afterAppInstance();
+}
+
+void EarlyStartup(const StartupHooks& hooks) {
+  Steps().push_back("SetSupportsHiDPI");
+  fw::Application::SetSupportsHiDPI(true);
+  // The program registers no document types and no menu handlers of its own.
+  NewAppInstance(hooks);
+}
+
+void LateStartup(const StartupHooks& hooks) {
+  Steps().push_back("LateStartup");
+  // Making the window shows it: its design says it is visible.
+  MAGLYX::Instance();
+  if (hooks.afterLateStartup) hooks.afterLateStartup();
+}
+
+void RunFrameworkInitialization(const StartupHooks& hooks) {
+  Steps().push_back("FrameworkInitialization");
+  // Desktop services default to the Qt dialogs unless a test installed its own.
+  fw::Dispatch([&] { LateStartup(hooks); });
+}
+
+// The start-up road and the event loop. An exception from any step skips the
+// rest and goes to the framework's handling; the process still finishes below.
+// Returns the exit code that the event loop was asked to end with; 1 when
+// start-up failed before the loop ran.
+int Main(const StartupHooks& hooks) {
+  try {
+    EarlyStartup(hooks);
+    RunFrameworkInitialization(hooks);
+    Steps().push_back("Run");
+    return g_app->Run();
+  } catch (...) {
+    Steps().push_back("UnhandledException");
+    fw::ReportUnhandledException(std::current_exception());
+    return 1;
+  }
+}
+
+}  // namespace
+
+const std::vector<std::string>& StartupSteps() { return Steps(); }
+
+int RunProgram(const StartupHooks& hooks) {
+  const int status = Main(hooks);
+  // Finalisers: no worker outlives the run, then the window and the application go.
+  Steps().push_back("Finalizers");
+  fw::Thread::KillAndJoinAll();
+  MAGLYX::Destroy();
+  g_app.reset();
+  return status;
+}

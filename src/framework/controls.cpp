@@ -1,0 +1,68 @@
+#include "framework/controls.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+
+#include "framework/dispatch.h"
+
+namespace fw {
+
+Canvas::Canvas(QWidget* parent) : QWidget(parent) {}
+
+void Canvas::paintEvent(QPaintEvent*) {
+  if (!Paint) return;
+  QPainter painter(this);
+  Dispatch([&] { Paint(painter); });
+}
+
+void Canvas::mousePressEvent(QMouseEvent* event) {
+  if (!MouseDown) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  const QPoint at = event->position().toPoint();
+  Dispatch([&] { MouseDown(at.x(), at.y()); });
+}
+
+TextArea::TextArea(QWidget* parent) : QPlainTextEdit(parent) {}
+
+void TextArea::AppendText(const QString& text) {
+  if (text.isEmpty()) return;
+  // A cursor of our own leaves the user's selection and scroll alone.
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(text);
+}
+
+int TextArea::Length() const { return document()->characterCount() - 1; }
+
+int TextArea::LineNumAtCharPos(int position) const {
+  const QTextBlock block = document()->findBlock(position);
+  if (!block.isValid()) return 0;
+  int line = block.firstLineNumber();
+  if (const QTextLayout* layout = block.layout(); layout != nullptr && layout->lineCount() > 0) {
+    const QTextLine inBlock = layout->lineForTextPosition(position - block.position());
+    if (inBlock.isValid()) line += inBlock.lineNumber();
+  }
+  return line;
+}
+
+int TextArea::ScrollPosition() const { return verticalScrollBar()->value(); }
+
+void TextArea::SetScrollPosition(int line) { verticalScrollBar()->setValue(line); }
+
+QFont ControlFont() {
+  QFont font(QStringLiteral("Consolas"));
+  font.setStyleHint(QFont::Monospace);
+  if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(QApplication::font().pointSizeF());
+  return font;
+}
+
+}  // namespace fw

@@ -1,0 +1,123 @@
+// The history download as the user drives it: start and cancel, stop and
+// save, and the 100 ms tick that shows progress and reports the end.
+
+#include <QDateTime>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/app.h"
+#include "framework/desktop.h"
+#include "framework/exceptions.h"
+#include "framework/format.h"
+#include "history/history_file_name.h"
+#include "mainwindow/maglyx.h"
+
+namespace {
+
+std::string DefaultHistoryFileName() {
+  const QDateTime now = QDateTime::currentDateTime();
+  return HistoryFileName(now.date().year(), now.date().month(), now.date().day(), now.time().hour(),
+                         now.time().minute(), now.time().second());
+}
+
+std::string Kilobytes(std::int64_t bytes) { return fw::Str(bytes / 1000); }
+
+}  // namespace
+
+void MAGLYX::DHButton_Action(QPushButton* sender) {
+  if (download_started) {
+    CancelHistoryDownload(sender);
+  } else {
+    StartHistoryDownload(sender);
+  }
+}
+
+void MAGLYX::StartHistoryDownload(QPushButton* sender) {
+  fw::YieldWhile([this] { return GSThreadRunning; });
+  GSTimer()->SetMode(fw::Timer::kModeOff);
+  file = fw::GetSaveFolderItem("", DefaultHistoryFileName());
+  if (!file) {
+    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    return;
+  }
+  try {
+    if (file->Exists()) file->Delete();
+    fileStream = fw::TextOutputStream::Create(*file);
+  } catch (const fw::IOException& error) {
+    // Nothing has started yet: say why and leave everything as it was.
+    fw::MsgBox("The history file could not be created." + std::string(fw::EndOfLine) +
+               error.what());
+    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    return;
+  }
+  SaveButton()->setText(QStringLiteral("Save"));
+  SaveButton()->setVisible(true);
+  download_started = true;
+  sender->setText(QStringLiteral("Cancel"));
+  DownloadingLabel()->setVisible(true);
+  DHThread()->Run();
+}
+
+void MAGLYX::CancelHistoryDownload(QPushButton* sender) {
+  // The file is already complete: keep it, and let the next tick report it.
+  if (download_finished) return;
+
+  sender->setText(QStringLiteral("Cancelling..."));
+  sender->repaint();
+  DHThread()->Kill();
+  App::Instance().SleepCurrentThread(1000);
+  DHThread()->Join();  // nothing may write to the stream once it is closed
+  Serial1()->ReadAll();
+  fileStream.reset();  // closes it; what it held is discarded with the file
+  if (file && file->Exists()) file->Delete();
+  SaveButton()->setVisible(false);
+  download_save = false;
+  download_started = false;
+  sender->setText(QStringLiteral("Download History"));
+  DownloadingLabel()->setVisible(false);
+  download_progress = 0;
+  GSTimer()->SetMode(fw::Timer::kModeMultiple);
+}
+
+void MAGLYX::SaveButton_Action(QPushButton* sender) {
+  sender->setText(QStringLiteral("Saving..."));
+  DHButton()->setEnabled(false);
+  download_save = true;
+}
+
+void MAGLYX::Timer100ms_Action(fw::Timer*) {
+  ShowHistoryProgress();
+  // The screen mirror's orientation step joins here once the mirror exists.
+}
+
+void MAGLYX::ShowHistoryProgress() {
+  DownloadingLabel()->setText(
+      QString::fromStdString("Downloading..." + Kilobytes(download_progress) + " KB"));
+  DownloadProgressBar()->setValue(static_cast<int>(download_progress * 100 / 1048000));
+  if (!download_finished) return;
+
+  DHButton()->setText(QStringLiteral("Download History"));
+  DHButton()->setEnabled(true);
+  DownloadingLabel()->setVisible(false);
+  SaveButton()->setVisible(false);
+  download_save = false;
+  download_started = false;
+  download_finished = false;
+  fw::Beep();
+  fw::MsgBox(HistoryOutcomeMessage());
+  download_progress = 0;
+  download_error.clear();
+  download_stalled = false;
+  GSTimer()->SetMode(fw::Timer::kModeMultiple);
+}
+
+std::string MAGLYX::HistoryOutcomeMessage() const {
+  const std::string eol(fw::EndOfLine);
+  if (!download_error.empty())
+    return "The history could not be saved." + eol + download_error + eol + "No file was kept.";
+  if (download_stalled)
+    return "The meter stopped answering." + eol + "Saved " + Kilobytes(download_progress) +
+           " KB that were read before.";
+  return "Finished!" + eol + "Downloaded " + Kilobytes(download_progress) + " KB.";
+}

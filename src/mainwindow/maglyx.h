@@ -1,0 +1,182 @@
+#pragma once
+// MAGLYX, the program's one window. It owns every control and all shared
+// state; the handlers of every subsystem are its methods (defined in the
+// subsystem folders). The worker threads share the properties below without
+// locks: the program lock lets only one piece of program code run at a time.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "framework/controls.h"
+#include "framework/files.h"
+#include "framework/picture.h"
+#include "framework/serial.h"
+#include "framework/thread.h"
+#include "framework/timer.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPainter;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+class MAGLYX : public QMainWindow {
+  Q_OBJECT
+ public:
+  // The one main window, made (and so shown) on the first call.
+  static MAGLYX& Instance();
+  // Whether the window exists, without making it.
+  static MAGLYX* Existing();
+  // Ends the window at shutdown.
+  static void Destroy();
+
+  MAGLYX();
+  ~MAGLYX() override;
+
+  // ---- Shared properties -------------------------------------------------
+  std::int64_t download_progress = 0;                // bytes of logging memory requested so far
+  std::string TxBuffer;                              // the one-command transmit mailbox
+  bool download_started = false;                     // a history download is in progress
+  std::unique_ptr<fw::TextOutputStream> fileStream;  // the CSV being written
+  bool download_finished = false;                    // the history thread has closed the CSV
+  std::optional<fw::FolderItem> file;                // the latest save dialog's result
+  bool download_save = false;                        // the user asked to stop reading and save
+  fw::Picture ScreenV;                               // last display, turned for the vertical face
+  bool GSThreadRunning = false;                      // a screen capture is in progress
+  bool bIsVerticalLCD = true;                        // show the vertical face
+  fw::Picture ScreenH;                               // last display, horizontal
+  std::string Model;                                 // the port probe's scratch
+  // How the last history download ended, for its closing message: the meter
+  // stopped answering (the file holds what was read), or the file could not
+  // be written (it was removed).
+  bool download_stalled = false;
+  std::string download_error;
+
+  // ---- Control accessors, in creation order ------------------------------
+  // Visual controls may be reached only from the user-interface thread; from
+  // a worker they raise ThreadAccessingUIException.
+  fw::Canvas* SimBorder();
+  fw::Canvas* CScreenH();
+  fw::Canvas* S4H();
+  fw::Canvas* S3H();
+  fw::Canvas* S2H();
+  fw::Canvas* S1H();
+  fw::Canvas* CScreenV();
+  fw::Canvas* S4V();
+  fw::Canvas* S3V();
+  fw::Canvas* S2V();
+  fw::Canvas* S1V();
+  QCheckBox* bIsVerticalCheck();
+  QPushButton* ZoomOut();
+  QPushButton* ZoomIn();
+  QPushButton* OnOff();
+  QComboBox* SerialPortsPopupMenu();
+  QPushButton* ConnectButton();
+  fw::Serial* Serial1();
+  fw::Timer* PortListUpdater();
+  fw::TextArea* SerialText();
+  QComboBox* Command1();
+  QPushButton* SendCommand1();
+  QLineEdit* Command2();
+  QPushButton* SendCommand2();
+  QPushButton* ClearButton();
+  QPushButton* DHButton();
+  QLineEdit* SerialSize();
+  QProgressBar* DownloadProgressBar();
+  fw::Timer* Timer100ms();
+  fw::Thread* DHThread();
+  fw::Timer* SerialTimer();
+  QLabel* DownloadingLabel();
+  QPushButton* SaveButton();
+  QPushButton* DSButton();
+  QGroupBox* GroupBox1();
+  QRadioButton* SS3();
+  QRadioButton* SS4();
+  QRadioButton* SS1();
+  QRadioButton* SS2();
+  QGroupBox* GroupBox2();
+  QRadioButton* ASCIIButton();
+  QRadioButton* HEXButton();
+  fw::Thread* GSThread();
+  fw::Timer* GSTimer();
+  QPushButton* SyncTime();
+  QPushButton* RefreshPorts();
+
+  // ---- Event handlers ----------------------------------------------------
+  void SimBorder_Paint(fw::Canvas* sender, QPainter& g);
+  void CScreenH_Paint(fw::Canvas* sender, QPainter& g);
+  bool S4H_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S3H_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S2H_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S1H_MouseDown(fw::Canvas* sender, int x, int y);
+  void CScreenV_Paint(fw::Canvas* sender, QPainter& g);
+  bool S4V_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S3V_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S2V_MouseDown(fw::Canvas* sender, int x, int y);
+  bool S1V_MouseDown(fw::Canvas* sender, int x, int y);
+  void bIsVerticalCheck_Action(QCheckBox* sender);
+  void ZoomOut_Action(QPushButton* sender);
+  void ZoomIn_Action(QPushButton* sender);
+  void OnOff_Action(QPushButton* sender);
+  void SerialPortsPopupMenu_Change(QComboBox* sender);
+  void ConnectButton_Action(QPushButton* sender);
+  void PortListUpdater_Action(fw::Timer* sender);
+  void SerialText_TextChange(fw::TextArea* sender);
+  void SendCommand1_Action(QPushButton* sender);
+  void SendCommand2_Action(QPushButton* sender);
+  void ClearButton_Action(QPushButton* sender);
+  void DHButton_Action(QPushButton* sender);
+  void Timer100ms_Action(fw::Timer* sender);
+  void DHThread_Run(fw::Thread* sender);
+  void SerialTimer_Action(fw::Timer* sender);
+  void SaveButton_Action(QPushButton* sender);
+  void DSButton_Action(QPushButton* sender);
+  void GSThread_Run(fw::Thread* sender);
+  void GSTimer_Action(fw::Timer* sender);
+  void RefreshPorts_Action(QPushButton* sender);
+
+  // The window's close event: stops both workers and quits.
+  void Event_Close();
+
+  // ---- Window operations -------------------------------------------------
+  // Keeps the end of the text in view: the top line becomes the line holding
+  // the end, less six lines when there are more than six.
+  void ScrollDown(fw::TextArea* ta);
+  // Switch the connection-bound controls (and the live mirror's timer).
+  void EnableUI();
+  void DisableUI();
+  // Rebuilds the port list when the number of ports changed, probing each
+  // port that opens with the version command.
+  void PortProbe();
+  // The connect button's caption is the connection state.
+  bool IsConnected();
+  // The two branches of the history button, and the tick's download half.
+  void StartHistoryDownload(QPushButton* sender);
+  void CancelHistoryDownload(QPushButton* sender);
+  void ShowHistoryProgress();
+  std::string HistoryOutcomeMessage() const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Layout();
+  void CreateControls();
+  void BindEvents();
+  template <class T>
+  T* Visual(T* control) const;
+
+  struct Controls;
+  std::unique_ptr<Controls> c_;
+  // A CR that ended the last ASCII append, in case its LF comes next.
+  bool console_pending_cr_ = false;
+};

@@ -1,0 +1,96 @@
+// The whole start-up and shutdown road, in a process of its own per case.
+
+#include <gtest/gtest.h>
+
+#include <QMenuBar>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "app/app.h"
+#include "app/main_menu_bar.h"
+#include "app/startup.h"
+#include "framework/thread.h"
+#include "mainwindow/maglyx.h"
+#include "support/fake_desktop.h"
+
+namespace {
+
+std::vector<std::string> StepsWithout(std::vector<std::string> steps, const std::string& name) {
+  std::erase(steps, name);
+  return steps;
+}
+
+TEST(Startup, RunsInOrderShowsTheWindowAndClosesWithStatusZero) {
+  FakeDesktopScope desktop;
+  bool windowShown = false;
+  bool sameMenuBar = false;
+  std::string version;
+  StartupHooks hooks;
+  hooks.afterLateStartup = [&] {
+    MAGLYX& window = MAGLYX::Instance();
+    windowShown = window.isVisible();
+    sameMenuBar = App::Instance().MenuBar() == window.menuBar() &&
+                  window.menuBar() == &MainMenuBar::Instance();
+    version = App::Instance().VersionText();
+    // A worker asleep for a minute must not hold up the end.
+    window.DHThread()->RunHandler = [] { fw::SleepCurrentThread(60'000); };
+    window.DHThread()->Run();
+    QTimer::singleShot(200, &window, [&window] { window.close(); });
+  };
+  const auto start = std::chrono::steady_clock::now();
+  const int status = RunProgram(hooks);
+  const auto took = std::chrono::steady_clock::now() - start;
+
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(windowShown);
+  EXPECT_TRUE(sameMenuBar);
+  EXPECT_EQ(version, "1.0.0");
+  EXPECT_LT(took, std::chrono::seconds(30));  // a hang guard, far below the sleep
+  EXPECT_EQ(StartupSteps(), (std::vector<std::string>{"SetSupportsHiDPI", "NewAppInstance",
+                                                      "FrameworkInitialization", "LateStartup",
+                                                      "Run", "Finalizers"}));
+  EXPECT_TRUE(desktop->messages.empty());
+}
+
+TEST(Startup, TheWindowIsMadeOnce) {
+  FakeDesktopScope desktop;
+  MAGLYX* first = nullptr;
+  MAGLYX* second = nullptr;
+  StartupHooks hooks;
+  hooks.afterLateStartup = [&] {
+    first = &MAGLYX::Instance();
+    second = &MAGLYX::Instance();
+    QTimer::singleShot(0, first, [first] { first->close(); });
+  };
+  EXPECT_EQ(RunProgram(hooks), 0);
+  EXPECT_NE(first, nullptr);
+  EXPECT_EQ(first, second);
+}
+
+TEST(Startup, AFailureBeforeTheLoopIsReportedAndTheProcessStillFinishes) {
+  FakeDesktopScope desktop;
+  StartupHooks hooks;
+  hooks.afterAppInstance = [] { throw std::runtime_error("no menu today"); };
+  const int status = RunProgram(hooks);
+  EXPECT_NE(status, 0);
+  const auto& steps = StartupSteps();
+  EXPECT_EQ(std::count(steps.begin(), steps.end(), "UnhandledException"), 1);
+  EXPECT_EQ(std::count(steps.begin(), steps.end(), "Run"), 0);
+  EXPECT_EQ(steps.back(), "Finalizers");
+  ASSERT_EQ(desktop->messages.size(), 1u);
+  EXPECT_NE(desktop->messages[0].find("no menu today"), std::string::npos);
+  EXPECT_EQ(StepsWithout(steps, "UnhandledException").size(), steps.size() - 1);
+}
+
+TEST(Startup, QuitFromTheFileMenuEndsTheRun) {
+  FakeDesktopScope desktop;
+  StartupHooks hooks;
+  hooks.afterLateStartup = [] {
+    QTimer::singleShot(100, [] { MainMenuBar::Instance().Child("FileQuit")->trigger(); });
+  };
+  EXPECT_EQ(RunProgram(hooks), 0);
+  EXPECT_EQ(MAGLYX::Existing(), nullptr);
+}
+
+}  // namespace
