@@ -11,6 +11,9 @@
 
 namespace fw {
 
+// IOException::ErrorNumber when a file that must be new exists already.
+inline constexpr int kFileAlreadyExistsError = 104;
+
 class FolderItem {
  public:
   FolderItem() = default;
@@ -38,22 +41,28 @@ class TextOutputStream {
   bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  explicit TextOutputStream(std::FILE* file) : file_(file) {}
+  TextOutputStream(std::FILE* file, std::filesystem::path path)
+      : file_(file), path_(std::move(path)) {}
   std::FILE* file_;
+  std::filesystem::path path_;  // named in error messages
 };
 
 class BinaryStream {
  public:
-  // Creates the file; without overwrite an existing file is an IOException.
+  // Creates the file; without overwrite an existing file is an IOException
+  // with kFileAlreadyExistsError.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
-  ~BinaryStream();
+  ~BinaryStream();  // closes quietly if still open
   void WriteUInt8(std::uint8_t value);
   void Write(std::string_view bytes);
+  // As TextOutputStream::Close.
   void Close();
+  bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  explicit BinaryStream(std::FILE* file) : file_(file) {}
+  BinaryStream(std::FILE* file, std::filesystem::path path) : file_(file), path_(std::move(path)) {}
   std::FILE* file_;
+  std::filesystem::path path_;  // named in error messages
 };
 
 }  // namespace fw

@@ -65,7 +65,8 @@ void YieldWhile(const std::function<bool()>& condition);
 // Tests may run time faster: every sleep lasts ms / factor (factor >= 1).
 void SetSleepSpeedup(double factor);
 
-// True on the thread that runs the Qt event loop.
+// True on the thread that runs the Qt event loop; while no Qt application
+// exists, on the process's main thread.
 bool IsUserInterfaceThread();
 
 }  // namespace fw

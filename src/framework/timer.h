@@ -13,6 +13,7 @@ class Timer : public QObject {
   Q_OBJECT
  public:
   static constexpr int kModeOff = 0;
+  static constexpr int kModeSingle = 1;    // once, then the mode is off again
   static constexpr int kModeMultiple = 2;  // repeating every Period
 
   explicit Timer(QObject* parent = nullptr);
@@ -33,6 +34,7 @@ class Timer : public QObject {
   QTimer timer_;
   std::atomic<int> mode_{kModeOff};
   std::atomic<int> period_{0};
+  bool in_action_ = false;  // on the timer's own thread only
 };
 
 }  // namespace fw

@@ -1,0 +1,116 @@
+#include "framework/files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "framework/exceptions.h"
+
+namespace fw {
+namespace {
+
+[[noreturn]] void Fail(int error, const std::string& what, const std::filesystem::path& path) {
+  if (error == 0) error = EIO;  // a failure the C library did not explain
+  throw IOException(error, what + " \"" + path.string() + "\": " + std::strerror(error));
+}
+
+std::FILE* OpenForWriting(const std::filesystem::path& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) Fail(errno, "Cannot create", path);
+  return file;
+}
+
+// Opens a file that must not exist yet; the check and the creation are one
+// step, so a file that appears meanwhile is not overwritten.
+std::FILE* OpenNew(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EEXIST)
+      throw IOException(kFileAlreadyExistsError,
+                        "Cannot create \"" + path.string() + "\": the file exists already");
+    Fail(error, "Cannot create", path);
+  }
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    Fail(error, "Cannot create", path);
+  }
+  return file;
+}
+
+void WriteBytes(std::FILE* file, const std::filesystem::path& path, const void* data,
+                std::size_t size) {
+  if (file == nullptr) Fail(EBADF, "Cannot write to the closed file", path);
+  if (size == 0) return;
+  errno = 0;
+  if (std::fwrite(data, 1, size, file) != size) Fail(errno, "Cannot write", path);
+}
+
+// Flushes and closes; the stream is closed afterwards whatever happened. A
+// write that failed earlier, or data the disk could not take, fails here.
+void CloseFile(std::FILE*& file, const std::filesystem::path& path) {
+  if (file == nullptr) return;
+  std::FILE* closing = file;
+  file = nullptr;
+  int error = 0;
+  errno = 0;
+  if (std::fflush(closing) != 0) error = errno != 0 ? errno : EIO;
+  if (error == 0 && std::ferror(closing)) error = EIO;
+  errno = 0;
+  if (std::fclose(closing) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  if (error != 0) Fail(error, "Cannot write", path);
+}
+
+}  // namespace
+
+bool FolderItem::Exists() const {
+  std::error_code ec;
+  return std::filesystem::exists(path_, ec);
+}
+
+void FolderItem::Delete() const {
+  std::error_code ec;
+  const bool removed = std::filesystem::remove(path_, ec);
+  if (ec)
+    throw IOException(ec.value(), "Cannot delete \"" + path_.string() + "\": " + ec.message());
+  if (!removed) Fail(ENOENT, "Cannot delete", path_);
+}
+
+std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
+  return std::unique_ptr<TextOutputStream>(
+      new TextOutputStream(OpenForWriting(file.Path()), file.Path()));
+}
+
+TextOutputStream::~TextOutputStream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void TextOutputStream::Write(std::string_view text) {
+  WriteBytes(file_, path_, text.data(), text.size());
+}
+
+void TextOutputStream::Close() { CloseFile(file_, path_); }
+
+std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
+  std::FILE* opened = overwrite ? OpenForWriting(file.Path()) : OpenNew(file.Path());
+  return std::unique_ptr<BinaryStream>(new BinaryStream(opened, file.Path()));
+}
+
+BinaryStream::~BinaryStream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void BinaryStream::WriteUInt8(std::uint8_t value) { WriteBytes(file_, path_, &value, 1); }
+
+void BinaryStream::Write(std::string_view bytes) {
+  WriteBytes(file_, path_, bytes.data(), bytes.size());
+}
+
+void BinaryStream::Close() { CloseFile(file_, path_); }
+
+}  // namespace fw
