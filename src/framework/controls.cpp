@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -56,6 +58,41 @@ int TextArea::LineNumAtCharPos(int position) const {
 int TextArea::ScrollPosition() const { return verticalScrollBar()->value(); }
 
 void TextArea::SetScrollPosition(int line) { verticalScrollBar()->setValue(line); }
+
+namespace {
+
+class SingleLineDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = PopupMenu::SingleLine(option->text);
+  }
+};
+
+}  // namespace
+
+PopupMenu::PopupMenu(QWidget* parent) : QComboBox(parent) {
+  setItemDelegate(new SingleLineDelegate(this));
+}
+
+QString PopupMenu::SingleLine(QString text) {
+  for (QChar& ch : text) {
+    if (ch.category() == QChar::Other_Control) ch = QChar(' ');
+  }
+  return text.trimmed();
+}
+
+void PopupMenu::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  option.currentText = SingleLine(option.currentText);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
 
 QFont ControlFont() {
   QFont font(QStringLiteral("Consolas"));

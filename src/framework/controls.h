@@ -2,6 +2,7 @@
 // The few controls that Qt has no ready equivalent for. Everything else the
 // window uses is a plain Qt widget (push buttons, pop-up menus, text fields).
 
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QWidget>
 #include <functional>
@@ -44,6 +45,19 @@ class TextArea : public QPlainTextEdit {
   int LineNumAtCharPos(int position) const;
   int ScrollPosition() const;
   void SetScrollPosition(int line);
+};
+
+// A drop-down list. A row's text is kept exactly as given (a meter's reply
+// may end in line ends); it is drawn on one line, control characters shown as
+// spaces, so that such a row does not break the control's look.
+class PopupMenu : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit PopupMenu(QWidget* parent = nullptr);
+  static QString SingleLine(QString text);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // Applies the window's control font: "Consolas" where it exists, else the

@@ -20,16 +20,14 @@ void MAGLYX::SerialTimer_Action(fw::Timer*) {
   }
   const std::string s = Serial1()->ReadAll();
   if (s.empty()) return;
+  ShowReceived(s);
+}
 
+void MAGLYX::ShowReceived(const std::string& s) {
   // Only the new bytes are added: the console may hold megabytes, and a tick
   // must cost the same then as at start.
-  if (ASCIIButton()->isChecked()) {
-    SerialText()->AppendText(ConsoleAsciiText(s, console_pending_cr_));
-  } else {
-    console_pending_cr_ = false;
-    SerialText()->AppendText(ConsoleHexText(s));
-  }
-
+  SerialText()->AppendText(ASCIIButton()->isChecked() ? ConsoleAsciiText(s, console_line_)
+                                                      : ConsoleHexText(s, console_line_));
   // Counted as an integer: exact at any size.
   const auto count =
       static_cast<std::int64_t>(std::llround(fw::Val(SerialSize()->text().toStdString())));
@@ -50,7 +48,7 @@ void MAGLYX::SendCommand2_Action(QPushButton*) {
 void MAGLYX::ClearButton_Action(QPushButton*) {
   SerialText()->SetText(QString());
   SerialSize()->setText(QStringLiteral("0"));
-  console_pending_cr_ = false;
+  console_line_ = {};
   Serial1()->ReadAll();
 }
 

@@ -47,11 +47,11 @@ struct MAGLYX::Controls {
   QPushButton* ZoomOut = nullptr;
   QPushButton* ZoomIn = nullptr;
   QPushButton* OnOff = nullptr;
-  QComboBox* SerialPortsPopupMenu = nullptr;
+  fw::PopupMenu* SerialPortsPopupMenu = nullptr;
   QPushButton* ConnectButton = nullptr;
   fw::Timer* PortListUpdater = nullptr;
   fw::TextArea* SerialText = nullptr;
-  QComboBox* Command1 = nullptr;
+  fw::PopupMenu* Command1 = nullptr;
   QPushButton* SendCommand1 = nullptr;
   QLineEdit* Command2 = nullptr;
   QPushButton* SendCommand2 = nullptr;
@@ -203,7 +203,8 @@ void MAGLYX::CreateControls() {
   c.ZoomIn = button(c.SimBorder, 198, 385, 80, 22, "ZoomIn", 8, "Zoom In", false);
   c.OnOff = button(c.SimBorder, 198, 359, 80, 22, "OnOff", 9, "On/Off", false);
 
-  c.SerialPortsPopupMenu = Place(new QComboBox(w), w, w, 54, 12, 167, 22, "SerialPortsPopupMenu");
+  c.SerialPortsPopupMenu =
+      Place(new fw::PopupMenu(w), w, w, 54, 12, 167, 22, "SerialPortsPopupMenu");
   tab(w, 0, c.SerialPortsPopupMenu);
   c.ConnectButton = button(w, 233, 12, 80, 22, "ConnectButton", 2, "Connect", false);
 
@@ -219,7 +220,7 @@ void MAGLYX::CreateControls() {
   c.SerialText->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   tab(w, 3, c.SerialText);
 
-  c.Command1 = Place(new QComboBox(w), w, w, 15, 36, 206, 22, "Command1");
+  c.Command1 = Place(new fw::PopupMenu(w), w, w, 15, 36, 206, 22, "Command1");
   c.Command1->addItems({"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"});
   c.Command1->setCurrentIndex(0);
   tab(w, 4, c.Command1);
@@ -376,12 +377,12 @@ QCheckBox* MAGLYX::bIsVerticalCheck() { return Visual(c_->bIsVerticalCheck); }
 QPushButton* MAGLYX::ZoomOut() { return Visual(c_->ZoomOut); }
 QPushButton* MAGLYX::ZoomIn() { return Visual(c_->ZoomIn); }
 QPushButton* MAGLYX::OnOff() { return Visual(c_->OnOff); }
-QComboBox* MAGLYX::SerialPortsPopupMenu() { return Visual(c_->SerialPortsPopupMenu); }
+fw::PopupMenu* MAGLYX::SerialPortsPopupMenu() { return Visual(c_->SerialPortsPopupMenu); }
 QPushButton* MAGLYX::ConnectButton() { return Visual(c_->ConnectButton); }
 fw::Serial* MAGLYX::Serial1() { return &c_->Serial1; }
 fw::Timer* MAGLYX::PortListUpdater() { return c_->PortListUpdater; }
 fw::TextArea* MAGLYX::SerialText() { return Visual(c_->SerialText); }
-QComboBox* MAGLYX::Command1() { return Visual(c_->Command1); }
+fw::PopupMenu* MAGLYX::Command1() { return Visual(c_->Command1); }
 QPushButton* MAGLYX::SendCommand1() { return Visual(c_->SendCommand1); }
 QLineEdit* MAGLYX::Command2() { return Visual(c_->Command2); }
 QPushButton* MAGLYX::SendCommand2() { return Visual(c_->SendCommand2); }

@@ -17,6 +17,7 @@
 #include "framework/serial.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "link/console_text.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -79,12 +80,12 @@ class MAGLYX : public QMainWindow {
   QPushButton* ZoomOut();
   QPushButton* ZoomIn();
   QPushButton* OnOff();
-  QComboBox* SerialPortsPopupMenu();
+  fw::PopupMenu* SerialPortsPopupMenu();
   QPushButton* ConnectButton();
   fw::Serial* Serial1();
   fw::Timer* PortListUpdater();
   fw::TextArea* SerialText();
-  QComboBox* Command1();
+  fw::PopupMenu* Command1();
   QPushButton* SendCommand1();
   QLineEdit* Command2();
   QPushButton* SendCommand2();
@@ -159,6 +160,8 @@ class MAGLYX : public QMainWindow {
   void PortProbe();
   // The connect button's caption is the connection state.
   bool IsConnected();
+  // Appends received bytes to the console, as text or hex, and counts them.
+  void ShowReceived(const std::string& bytes);
   // The two branches of the history button, and the tick's download half.
   void StartHistoryDownload(QPushButton* sender);
   void CancelHistoryDownload(QPushButton* sender);
@@ -177,6 +180,6 @@ class MAGLYX : public QMainWindow {
 
   struct Controls;
   std::unique_ptr<Controls> c_;
-  // A CR that ended the last ASCII append, in case its LF comes next.
-  bool console_pending_cr_ = false;
+  // Where the console's last line stands (a pending CR, its length).
+  ConsoleLine console_line_;
 };
