@@ -39,6 +39,8 @@ class Serial : public SerialLine {
   // when it cannot be opened. Opening an open line closes it first.
   bool Open();
   void Close();
+  // From a successful Open until Close, also after the device went away: a
+  // vanished device reads nothing and takes no bytes, but only Close closes.
   bool IsOpen() const;
 
   // Sends every byte (waiting out a full output buffer). Nothing on a closed
@@ -64,7 +66,7 @@ class PortSource {
 // reaching the meter simulator).
 std::unique_ptr<PortSource> MakeSystemPortSource();
 
-// Installs a port source; returns the previous one.
+// Installs a port source; returns the previous one. Null installs the system's.
 std::unique_ptr<PortSource> SetPortSource(std::unique_ptr<PortSource> source);
 
 // The framework's System object, as far as ports go.
