@@ -33,120 +33,79 @@ class WindowTest : public testing::Test {
   std::unique_ptr<MAGLYX> window;
 };
 
-TEST_F(WindowTest, FreshWindowHasItsInitialProperties) {
+TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
   EXPECT_EQ(window->download_progress, 0);
-  EXPECT_FALSE(window->download_started);
-  EXPECT_FALSE(window->download_finished);
-  EXPECT_FALSE(window->download_save);
-  EXPECT_FALSE(window->GSThreadRunning);
+  EXPECT_FALSE(window->download_started || window->download_finished || window->download_save ||
+               window->GSThreadRunning);
   EXPECT_TRUE(window->bIsVerticalLCD);
-  EXPECT_TRUE(window->TxBuffer.empty());
-  EXPECT_TRUE(window->Model.empty());
-  EXPECT_EQ(window->fileStream, nullptr);
-  EXPECT_FALSE(window->file.has_value());
-  EXPECT_EQ(window->ScreenH, nullptr);
-  EXPECT_EQ(window->ScreenV, nullptr);
-}
+  EXPECT_TRUE(window->TxBuffer.empty() && window->Model.empty());
+  EXPECT_FALSE(window->fileStream || window->file || window->ScreenH || window->ScreenV);
 
-TEST_F(WindowTest, WindowHasItsDesignSizeAndTitle) {
   EXPECT_EQ(window->windowTitle(), "MAGLYX");
   EXPECT_EQ(window->centralWidget()->size(), QSize(642, 491));
-  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->Timer100ms()->Mode(), fw::Timer::kModeMultiple);
+  EXPECT_EQ(window->Timer100ms()->Period(), 100);
+  EXPECT_EQ(window->SerialTimer()->Mode(), fw::Timer::kModeMultiple);
+  EXPECT_EQ(window->SerialTimer()->Period(), 50);
+  EXPECT_EQ(window->PortListUpdater()->Mode(), fw::Timer::kModeOff);
+  EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
+  EXPECT_EQ(window->DHThread()->Priority(), 20);
+  EXPECT_EQ(window->GSThread()->Priority(), 5);
+  EXPECT_FALSE(window->Serial1()->IsOpen());
 }
 
-TEST_F(WindowTest, ControlsSitAtTheirDesignPlaces) {
+TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
   // Window content coordinates, also for controls inside another control.
-  EXPECT_EQ(At(window->SimBorder()), QRect(15, 196, 291, 288));
-  EXPECT_EQ(At(window->CScreenH()), QRect(30, 211, 261, 136));
-  EXPECT_EQ(At(window->S4H()), QRect(228, 237, 21, 17));
-  EXPECT_EQ(At(window->S1H()), QRect(228, 300, 21, 17));
-  EXPECT_EQ(At(window->CScreenV()), QRect(43, 211, 136, 261));
-  EXPECT_EQ(At(window->S1V()), QRect(69, 408, 21, 17));
-  EXPECT_EQ(At(window->bIsVerticalCheck()), QRect(198, 445, 77, 20));
-  EXPECT_EQ(At(window->OnOff()), QRect(198, 359, 80, 22));
-  EXPECT_EQ(At(window->SerialPortsPopupMenu()), QRect(54, 12, 167, 22));
-  EXPECT_EQ(At(window->SerialText()), QRect(329, 12, 293, 137));
-  EXPECT_EQ(At(window->SerialSize()), QRect(450, 167, 80, 22));
-  EXPECT_EQ(At(window->DownloadingLabel()), QRect(15, 110, 159, 16));
-  EXPECT_EQ(At(window->SS4()), QRect(142, 162, 32, 20));
-  EXPECT_EQ(At(window->HEXButton()), QRect(392, 167, 58, 20));
-  EXPECT_EQ(At(window->SyncTime()), QRect(362, 219, 216, 22));
-  EXPECT_EQ(At(window->RefreshPorts()), QRect(15, 12, 40, 20));
-}
-
-TEST_F(WindowTest, ResizingMovesNoControl) {
-  const QRect before = At(window->SerialText());
-  const QRect border = At(window->SimBorder());
+  const std::pair<QWidget*, QRect> places[] = {{window->SimBorder(), {15, 196, 291, 288}},
+                                               {window->CScreenH(), {30, 211, 261, 136}},
+                                               {window->S4H(), {228, 237, 21, 17}},
+                                               {window->S1V(), {69, 408, 21, 17}},
+                                               {window->OnOff(), {198, 359, 80, 22}},
+                                               {window->SerialText(), {329, 12, 293, 137}},
+                                               {window->DownloadingLabel(), {15, 110, 159, 16}},
+                                               {window->SS4(), {142, 162, 32, 20}},
+                                               {window->HEXButton(), {392, 167, 58, 20}},
+                                               {window->RefreshPorts(), {15, 12, 40, 20}}};
+  for (const auto& [control, place] : places)
+    EXPECT_EQ(At(control), place) << control->objectName().toStdString();
   window->resize(900, 700);
   QTest::qWait(50);
-  EXPECT_EQ(At(window->SerialText()), before);
-  EXPECT_EQ(At(window->SimBorder()), border);
-  window->resize(300, 200);
-  QTest::qWait(50);
-  EXPECT_EQ(At(window->SerialText()), before);
+  for (const auto& [control, place] : places) EXPECT_EQ(At(control), place);
 }
 
-TEST_F(WindowTest, OnlyTheDownloadControlsStartHidden) {
+TEST_F(WindowTest, OnlyTheDownloadControlsHideAndTheConnectionBoundOnesAreOff) {
   EXPECT_FALSE(window->SaveButton()->isVisible());
   EXPECT_FALSE(window->DownloadingLabel()->isVisible());
   for (QWidget* shown : std::initializer_list<QWidget*>{
-           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(), window->DHButton(),
-           window->DownloadProgressBar(), window->GroupBox1(), window->SS1(), window->ASCIIButton(),
-           window->SerialText()}) {
+           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(),
+           window->DownloadProgressBar(), window->SS1(), window->SerialText()})
     EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
-  }
-}
-
-TEST_F(WindowTest, ConnectionBoundControlsStartDisabled) {
   for (QWidget* off : std::initializer_list<QWidget*>{
            window->ConnectButton(), window->SendCommand1(), window->SendCommand2(),
            window->DHButton(), window->DSButton(), window->OnOff(), window->ZoomIn(),
-           window->ZoomOut(), window->SyncTime()}) {
+           window->ZoomOut(), window->SyncTime()})
     EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
-  }
-  EXPECT_TRUE(window->ClearButton()->isEnabled());
-  EXPECT_TRUE(window->RefreshPorts()->isEnabled());
-  EXPECT_TRUE(window->SaveButton()->isEnabled());
-  EXPECT_TRUE(window->S1H()->isEnabled());
+  for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
+                                                     window->S1H()})
+    EXPECT_TRUE(on->isEnabled());
 }
 
 TEST_F(WindowTest, ControlsShowTheirDesignTexts) {
   EXPECT_EQ(window->SerialText()->Text(), "Welcome to MAGLYX!\n");
   EXPECT_EQ(window->SerialText()->Length(), 19);
   EXPECT_EQ(window->SerialSize()->text(), "19");
-  EXPECT_EQ(window->ConnectButton()->text(), "Connect");
-  EXPECT_EQ(window->DHButton()->text(), "Download History");
-  EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
   EXPECT_EQ(window->DownloadingLabel()->text(), "Downloading...0 Bytes");
   // A doubled ampersand is how a button shows one "&".
   EXPECT_EQ(window->SaveButton()->text(), "Stop && Save");
   EXPECT_EQ(window->SyncTime()->text(), "Sync Date && Time");
-  ASSERT_EQ(window->Command1()->count(), 5);
-  const char* rows[] = {"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(window->Command1()->itemText(i), rows[i]);
+  QStringList rows;
+  for (int i = 0; i < window->Command1()->count(); ++i) rows << window->Command1()->itemText(i);
+  EXPECT_EQ(rows,
+            QStringList({"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"}));
   EXPECT_EQ(window->Command1()->currentIndex(), 0);
-  EXPECT_EQ(window->SerialPortsPopupMenu()->count(), 0);
   EXPECT_EQ(window->SerialPortsPopupMenu()->currentIndex(), -1);
   EXPECT_TRUE(window->bIsVerticalCheck()->isChecked());
-  EXPECT_EQ(window->DownloadProgressBar()->maximum(), 100);
-  EXPECT_EQ(window->DownloadProgressBar()->value(), 0);
   EXPECT_TRUE(window->SerialText()->isReadOnly());
-  EXPECT_TRUE(window->SerialSize()->isReadOnly());
-}
-
-TEST_F(WindowTest, TimersAndThreadsHaveTheirDesignValues) {
-  EXPECT_EQ(window->Timer100ms()->Mode(), fw::Timer::kModeMultiple);
-  EXPECT_EQ(window->Timer100ms()->Period(), 100);
-  EXPECT_EQ(window->SerialTimer()->Mode(), fw::Timer::kModeMultiple);
-  EXPECT_EQ(window->SerialTimer()->Period(), 50);
-  EXPECT_EQ(window->PortListUpdater()->Mode(), fw::Timer::kModeOff);
-  EXPECT_EQ(window->PortListUpdater()->Period(), 500);
-  EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
-  EXPECT_EQ(window->GSTimer()->Period(), 500);
-  EXPECT_EQ(window->DHThread()->Priority(), 20);
-  EXPECT_EQ(window->GSThread()->Priority(), 5);
-  EXPECT_FALSE(window->DHThread()->IsRunning());
-  EXPECT_FALSE(window->Serial1()->IsOpen());
 }
 
 TEST_F(WindowTest, RadioGroupsAreIndependent) {
@@ -180,19 +139,13 @@ TEST_F(WindowTest, EnableAndDisableSwitchTheConnectionBoundControls) {
   }
   EXPECT_TRUE(window->ClearButton()->isEnabled());
   EXPECT_EQ(window->SerialTimer()->Mode(), fw::Timer::kModeMultiple);
-}
-
-TEST_F(WindowTest, DisableDuringADownloadLeavesTheDownloadAlone) {
-  fw::ProgramLockHolder lock;
+  // Under a running download it leaves the download alone.
   window->EnableUI();
   window->download_started = true;
-  window->DHButton()->setText("Cancel");
   window->SaveButton()->show();
   window->DisableUI();
   EXPECT_FALSE(window->DHButton()->isEnabled());
-  EXPECT_EQ(window->DHButton()->text(), "Cancel");
-  EXPECT_TRUE(window->SaveButton()->isVisible());
-  EXPECT_TRUE(window->download_started);
+  EXPECT_TRUE(window->SaveButton()->isVisible() && window->download_started);
 }
 
 class ScrollDownTest : public WindowTest {
