@@ -25,8 +25,15 @@ void MAGLYX::ConnectButton_Action(QPushButton* sender) {
     return;
   }
 
-  Serial1()->SetSerialPort(fw::System::SerialPortAt(SerialPortsPopupMenu()->currentIndex()));
-  if (Serial1()->Open()) {
+  // A row whose port has gone since the list was built counts as a port that
+  // cannot be opened, rather than as an error.
+  const int index = SerialPortsPopupMenu()->currentIndex();
+  bool opened = false;
+  if (index >= 0 && index < fw::System::SerialPortCount()) {
+    Serial1()->SetSerialPort(fw::System::SerialPortAt(index));
+    opened = Serial1()->Open();
+  }
+  if (opened) {
     sender->setText(kDisconnect);
     SerialPortsPopupMenu()->setEnabled(false);
     PortListUpdater()->SetMode(fw::Timer::kModeOff);

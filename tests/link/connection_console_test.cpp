@@ -93,6 +93,14 @@ TEST_F(LinkTest, APortThatWillNotOpenBeepsThenSaysSo) {
   EXPECT_FALSE(window->SendCommand1()->isEnabled());
 }
 
+TEST_F(LinkTest, ARowWhosePortHasGoneCannotBeOpened) {
+  ports.Set({});  // unplugged since the list was built
+  window->ConnectButton()->click();
+  EXPECT_EQ(desktop->events, (std::vector<std::string>{
+                                 "beep", "msg:The selected serial port could not be opened."}));
+  EXPECT_EQ(window->ConnectButton()->text(), "Connect");
+}
+
 TEST_F(LinkTest, AsciiConsoleAppendsWhatArrivesAndCounts) {
   Connect();
   meter.Send("AB");
