@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -97,8 +98,16 @@ void PopupMenu::paintEvent(QPaintEvent*) {
 QFont ControlFont() {
   QFont font(QStringLiteral("Consolas"));
   font.setStyleHint(QFont::Monospace);
-  if (!QFontInfo(font).fixedPitch()) font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPointSizeF(QApplication::font().pointSizeF());
+  if (QFontInfo(font).family() == QStringLiteral("Consolas")) return font;
+  // The platform's fixed-width font is usually wider than Consolas (whose
+  // characters are 0.55 em wide), and the controls have fixed sizes made for
+  // Consolas: shrink the stand-in so that captions still fit.
+  font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(QApplication::font().pointSizeF());
+  const double em = QFontInfo(font).pixelSize();
+  const double width = QFontMetricsF(font).horizontalAdvance(QLatin1Char('0'));
+  if (em > 0 && width > 0.55 * em) font.setPointSizeF(font.pointSizeF() * (0.55 * em / width));
   return font;
 }
 
