@@ -1,6 +1,7 @@
 #include "history/history_reader.h"
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,214 +14,135 @@
 namespace {
 
 constexpr std::size_t kPage = kHistoryPageSize;
+using PageFor = std::function<std::string(std::size_t address)>;
 
-// Page content that differs from page to page and never ends in FF FF.
+// Page content that differs from page to page and holds no FF byte.
 std::string LoggedPage(std::size_t address) {
   std::string page(kPage, '\0');
   for (std::size_t i = 0; i < kPage; ++i)
     page[i] = static_cast<char>((address / kPage * 7 + i) % 251);
-  page[kPage - 2] = '\x12';
-  page[kPage - 1] = '\x34';
   return page;
 }
 
-std::string WithEnd(std::string page, char beforeLast, char last) {
-  page[kPage - 2] = beforeLast;
-  page[kPage - 1] = last;
-  return page;
-}
-
-std::size_t AddressOf(const std::string& spirFrame) {
-  return (static_cast<std::size_t>(static_cast<std::uint8_t>(spirFrame[5])) << 16) |
-         (static_cast<std::size_t>(static_cast<std::uint8_t>(spirFrame[6])) << 8) |
-         static_cast<std::uint8_t>(spirFrame[7]);
-}
-
-bool ImageHoldsPages(const HistoryImage& image, std::size_t pages) {
+// The image a reading must give: the first `pages` pages the meter sent, zero after them.
+std::vector<std::uint8_t> Expected(const PageFor& pageFor, std::size_t pages) {
+  std::vector<std::uint8_t> image(kHistoryImageSize, 0);
   for (std::size_t p = 0; p < pages; ++p) {
-    const std::string expected = LoggedPage(p * kPage);
-    if (!std::equal(expected.begin(), expected.end() - 2,
-                    reinterpret_cast<const char*>(image.bytes.data()) + p * kPage)) {
-      return false;
-    }
+    const std::string page = pageFor(p * kPage);
+    std::copy(page.begin(), page.end(), image.begin() + static_cast<std::ptrdiff_t>(p * kPage));
   }
-  return true;
-}
-
-bool ZeroFrom(const HistoryImage& image, std::size_t offset) {
-  for (std::size_t i = offset; i < image.bytes.size(); ++i) {
-    if (image.bytes[i] != 0) return false;
-  }
-  return true;
+  return image;
 }
 
 class HistoryReaderTest : public ::testing::Test {
  protected:
   HistoryReaderTest() {
     hooks_.setProgress = [this](std::int64_t bytes) { progress_.push_back(bytes); };
-    hooks_.saveRequested = [this] { return saveAt_ > 0 && Progress() >= saveAt_; };
-    hooks_.sleep = [this](int ms) { sleeps_.push_back(ms); };
+    hooks_.saveRequested = [this] { return saveAt_ > 0 && progress_.back() >= saveAt_; };
+    hooks_.sleep = [this](int) {
+      if (++sleeps_ > 1000) throw std::runtime_error("endless retries");
+    };
     hooks_.yield = [this] { ++yields_; };
   }
 
-  std::int64_t Progress() const { return progress_.empty() ? 0 : progress_.back(); }
-
-  // The meter answers every page, with the page from `pageFor`, until `silentFrom` (an address).
-  void MeterAnswers(std::function<std::string(std::size_t)> pageFor,
-                    std::size_t silentFrom = kHistoryImageSize) {
+  // A fresh line on which the meter answers each page with `pageFor`, up to `silentFrom`.
+  void MeterAnswers(const PageFor& pageFor, std::size_t silentFrom = kHistoryImageSize) {
+    line_ = ScriptedLine();
+    progress_.clear();
     line_.Respond([this, pageFor, silentFrom](const std::string& frame) {
-      progressAtWrite_.push_back(Progress());
-      const std::size_t address = AddressOf(frame);
+      progressAtWrite_.push_back(progress_.back());
+      const std::size_t address = static_cast<std::uint8_t>(frame[5]) << 16 |
+                                  static_cast<std::uint8_t>(frame[6]) << 8 |
+                                  static_cast<std::uint8_t>(frame[7]);
       if (address >= silentFrom) return std::vector<std::string>{};
       return std::vector<std::string>{pageFor(address)};
     });
   }
 
-  HistoryImage Read() { return ReadHistoryImage(line_, hooks_); }
-
   ScriptedLine line_;
   HistoryReaderHooks hooks_;
   std::vector<std::int64_t> progress_;
   std::vector<std::int64_t> progressAtWrite_;
-  std::vector<int> sleeps_;
   std::int64_t saveAt_ = 0;  // Save is pressed once progress reaches this
+  int sleeps_ = 0;
   int yields_ = 0;
 };
 
-TEST_F(HistoryReaderTest, ReadsAllPagesOfAMemoryNeverErased) {
+TEST_F(HistoryReaderTest, AsksForEachPageInTurnAndReportsItsProgressFirst) {
   MeterAnswers(LoggedPage);
-  const HistoryImage image = Read();
-  EXPECT_EQ(image.readLength, kHistoryImageSize);
-  EXPECT_FALSE(image.meterStoppedAnswering);
-  ASSERT_EQ(image.bytes.size(), kHistoryImageSize);
+  ReadHistoryImage(line_, hooks_);
   ASSERT_EQ(line_.Writes().size(), 256u);
   EXPECT_EQ(line_.Writes().front(), SpirFrame(0));
   EXPECT_EQ(fw::EncodeHex(line_.Writes().back(), true), "3C 53 50 49 52 0F F0 00 10 00 3E 3E");
-  for (std::size_t n = 0; n < 256; ++n) EXPECT_EQ(AddressOf(line_.Writes()[n]), n * kPage);
-  EXPECT_TRUE(ImageHoldsPages(image, 256));
-  EXPECT_EQ(sleeps_, std::vector<int>(256, 600));
-  // The copy gives way regularly, not only between pages.
-  EXPECT_GE(yields_, 256 * 16);
-}
-
-TEST_F(HistoryReaderTest, ReportsProgressBeforeEachPageIsRequested) {
-  MeterAnswers(LoggedPage);
-  Read();
-  ASSERT_EQ(progress_.size(), 256u);
-  ASSERT_EQ(progressAtWrite_.size(), 256u);
-  for (std::size_t n = 0; n < 256; ++n) {
-    EXPECT_EQ(progress_[n], static_cast<std::int64_t>((n + 1) * kPage));
-    EXPECT_EQ(progressAtWrite_[n], static_cast<std::int64_t>((n + 1) * kPage));
-  }
-}
-
-TEST_F(HistoryReaderTest, StopsAfterAPageEndingInErasedBytes) {
-  MeterAnswers([](std::size_t address) {
-    return address == 2 * kPage ? WithEnd(LoggedPage(address), '\xFF', '\xFF')
-                                : LoggedPage(address);
-  });
-  const HistoryImage image = Read();
-  EXPECT_EQ(image.readLength, 3 * kPage);
-  EXPECT_FALSE(image.meterStoppedAnswering);
-  EXPECT_EQ(line_.Writes().size(), 3u);
-  EXPECT_TRUE(ImageHoldsPages(image, 2));
-  EXPECT_EQ(image.bytes[3 * kPage - 1], 0xFF);
-  EXPECT_TRUE(ZeroFrom(image, 3 * kPage));
+  // Page n is asked for while the progress shows n + 1 pages, reported once per page.
+  std::vector<std::int64_t> expected;
+  for (std::int64_t n = 0; n < 256; ++n) expected.push_back((n + 1) * 4096);
+  EXPECT_EQ(progressAtWrite_, expected);
+  EXPECT_EQ(progress_, expected);
+  EXPECT_GE(yields_, 256 * 16);  // the copy gives way regularly, not only between pages
 }
 
 TEST_F(HistoryReaderTest, OnlyFfFfAtThePageEndStopsTheReading) {
-  MeterAnswers([](std::size_t address) {
+  const PageFor pageFor = [](std::size_t address) {
     std::string page = LoggedPage(address);
-    switch (address / kPage) {
-      case 0:
-        return WithEnd(page, '\xFF', '\x00');
-      case 1:
-        return WithEnd(page, '\x00', '\xFF');
-      case 2:
-        page[0] = page[1] = '\xFF';  // FF FF at the start
-        return page;
-      case 3:
-        page[kPage - 3] = page[kPage - 2] = '\xFF';  // FF FF ending one byte early
-        return page;
-      case 4:
-        return WithEnd(page, '\xFF', '\xFF');
-      default:
-        return page;
-    }
-  });
-  const HistoryImage image = Read();
+    const std::size_t n = address / kPage;
+    if (n == 0) page.replace(kPage - 2, 2, std::string("\xFF\x00", 2));
+    if (n == 1) page.replace(kPage - 2, 2, std::string("\x00\xFF", 2));
+    if (n == 2) page.replace(0, 2, "\xFF\xFF");
+    if (n == 3) page.replace(kPage - 3, 2, "\xFF\xFF");
+    if (n == 4) page.replace(kPage - 2, 2, "\xFF\xFF");
+    return page;
+  };
+  MeterAnswers(pageFor);
+  const HistoryImage image = ReadHistoryImage(line_, hooks_);
   EXPECT_EQ(image.readLength, 5 * kPage);
-  EXPECT_EQ(line_.Writes().size(), 5u);
+  EXPECT_TRUE(image.bytes == Expected(pageFor, 5));
 }
 
-TEST_F(HistoryReaderTest, SaveEndsTheReadingAfterTheCurrentPage) {
-  for (std::size_t n : {0u, 4u, 255u}) {
-    SCOPED_TRACE(n);
-    line_ = ScriptedLine();
-    progress_.clear();
-    MeterAnswers(LoggedPage);
-    saveAt_ = static_cast<std::int64_t>((n + 1) * kPage);
-    const HistoryImage image = Read();
-    EXPECT_EQ(image.readLength, (n + 1) * kPage);
-    EXPECT_FALSE(image.meterStoppedAnswering);
-    EXPECT_EQ(line_.Writes().size(), n + 1);
-    EXPECT_TRUE(ImageHoldsPages(image, n + 1));
+TEST_F(HistoryReaderTest, EndsAfterTheLastPageOnSaveOrASilentMeterKeepingThePagesRead) {
+  // Save pressed while a page is asked for in vain does not cut its attempts short.
+  const struct {
+    std::size_t silentFrom;
+    std::int64_t saveAt;
+    std::size_t pages;
+    std::size_t writes;
+  } cases[] = {{kHistoryImageSize, 0, 256, 256},  // never erased
+               {kHistoryImageSize, 4096, 1, 1},
+               {kHistoryImageSize, 5 * 4096, 5, 5},
+               {3 * kPage, 0, 3, 3 + kMaxPageAttempts},
+               {3 * kPage, 4 * 4096, 3, 3 + kMaxPageAttempts},
+               {0, 0, 0, kMaxPageAttempts}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.saveAt + c.silentFrom);
+    MeterAnswers(LoggedPage, c.silentFrom);
+    saveAt_ = c.saveAt;
+    const HistoryImage image = ReadHistoryImage(line_, hooks_);
+    EXPECT_EQ(image.readLength, c.pages * kPage);
+    EXPECT_EQ(image.meterStoppedAnswering, c.silentFrom < kHistoryImageSize);
+    EXPECT_EQ(line_.Writes().size(), c.writes);
+    EXPECT_TRUE(image.bytes == Expected(LoggedPage, c.pages));
   }
 }
 
 TEST_F(HistoryReaderTest, RetriesAPageWithTheSameFrameUntilTheLengthIsExact) {
+  const std::string lastPage = LoggedPage(kPage).replace(kPage - 2, 2, "\xFF\xFF");
   line_.Answer({LoggedPage(0)});
-  line_.Answer({LoggedPage(kPage).substr(0, kPage - 1)});  // 4095 bytes
-  line_.Answer({LoggedPage(kPage) + "X"});                 // 4097 bytes
-  line_.Answer({WithEnd(LoggedPage(kPage), '\xFF', '\xFF')});
-  const HistoryImage image = Read();
+  line_.Answer({lastPage.substr(1)});
+  line_.Answer({lastPage + "X"});
+  line_.Answer({lastPage});
+  const HistoryImage image = ReadHistoryImage(line_, hooks_);
   EXPECT_EQ(image.readLength, 2 * kPage);
-  EXPECT_FALSE(image.meterStoppedAnswering);
   EXPECT_EQ(line_.Writes(), (std::vector<std::string>{SpirFrame(0), SpirFrame(kPage),
                                                       SpirFrame(kPage), SpirFrame(kPage)}));
   EXPECT_EQ(line_.Trace(), "RWRRWRRWRRWR");
-  EXPECT_TRUE(ImageHoldsPages(image, 1));
-  // A retried page reports its progress once.
   EXPECT_EQ(progress_, (std::vector<std::int64_t>{4096, 8192}));
 }
 
-TEST_F(HistoryReaderTest, ASilentMeterEndsTheReadingWithThePagesAlreadyRead) {
-  MeterAnswers(LoggedPage, 3 * kPage);
-  const HistoryImage image = Read();
-  EXPECT_TRUE(image.meterStoppedAnswering);
-  EXPECT_EQ(image.readLength, 3 * kPage);
-  EXPECT_EQ(line_.Writes().size(), 3u + kMaxPageAttempts);
-  EXPECT_EQ(line_.Writes().back(), SpirFrame(3 * kPage));
-  EXPECT_TRUE(ImageHoldsPages(image, 3));
-  EXPECT_TRUE(ZeroFrom(image, 3 * kPage));
-}
-
-TEST_F(HistoryReaderTest, ASilentMeterEndsTheReadingAfterSaveToo) {
-  MeterAnswers(LoggedPage, 3 * kPage);
-  saveAt_ = 4 * kPage;  // pressed while page 3 is being asked for in vain
-  const HistoryImage image = Read();
-  EXPECT_TRUE(image.meterStoppedAnswering);
-  EXPECT_EQ(image.readLength, 3 * kPage);
-  EXPECT_EQ(line_.Writes().size(), 3u + kMaxPageAttempts);
-}
-
-TEST_F(HistoryReaderTest, AMeterSilentFromTheStartGivesAnEmptyImage) {
-  const HistoryImage image = Read();
-  EXPECT_TRUE(image.meterStoppedAnswering);
-  EXPECT_EQ(image.readLength, 0u);
-  EXPECT_EQ(image.bytes.size(), kHistoryImageSize);
-  EXPECT_TRUE(ZeroFrom(image, 0));
-  EXPECT_EQ(progress_, std::vector<std::int64_t>{4096});
-}
-
 TEST_F(HistoryReaderTest, OptionalHooksMayBeLeftEmpty) {
-  MeterAnswers([](std::size_t address) {
-    return address == kPage ? WithEnd(LoggedPage(address), '\xFF', '\xFF') : LoggedPage(address);
-  });
+  line_.Answer({LoggedPage(0)});  // then silence
   HistoryReaderHooks onlySleep;
-  onlySleep.sleep = [](int) {};
-  const HistoryImage image = ReadHistoryImage(line_, onlySleep);
-  EXPECT_EQ(image.readLength, 2 * kPage);
+  onlySleep.sleep = hooks_.sleep;
+  EXPECT_EQ(ReadHistoryImage(line_, onlySleep).readLength, kPage);
 }
 
 }  // namespace
