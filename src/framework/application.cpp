@@ -7,7 +7,6 @@
 
 namespace fw {
 namespace {
-bool g_supports_hidpi = false;
 std::atomic<Application*> g_registered{nullptr};
 int g_argc = 1;
 char g_arg0[] = "maglyx";
@@ -15,7 +14,6 @@ char* g_argv[] = {g_arg0, nullptr};
 }  // namespace
 
 void Application::SetSupportsHiDPI(bool supported) {
-  g_supports_hidpi = supported;
   // Qt 6 always scales for high-resolution screens; what is left to choose is
   // whether fractional factors are kept. Keeping them draws the fixed-size
   // meter faces crisply on 150% desktops.
@@ -23,8 +21,6 @@ void Application::SetSupportsHiDPI(bool supported) {
       supported ? Qt::HighDpiScaleFactorRoundingPolicy::PassThrough
                 : Qt::HighDpiScaleFactorRoundingPolicy::Round);
 }
-
-bool Application::SupportsHiDPI() { return g_supports_hidpi; }
 
 Application::Application() {
   // The program takes no command-line arguments, so Qt gets none either.

@@ -25,10 +25,9 @@ struct VersionData {
 
 class Application {
  public:
-  // Records whether the program supports high-resolution displays. Must come
+  // Says whether the program supports high-resolution displays. Must come
   // before the first Application is made, as Qt fixes its scaling then.
   static void SetSupportsHiDPI(bool supported);
-  static bool SupportsHiDPI();
 
   Application();
   virtual ~Application();

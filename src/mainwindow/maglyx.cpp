@@ -78,10 +78,6 @@ struct MAGLYX::Controls {
   QButtonGroup* slotGroup = nullptr;
   QButtonGroup* formatGroup = nullptr;
 
-  // Keyboard order: each control's design tab index among the controls of its
-  // (logical) parent; children follow their parent.
-  std::map<QWidget*, std::vector<std::pair<int, QWidget*>>> tabChildren;
-
   // Declared after the serial line so that they are stopped before it goes.
   fw::Serial Serial1;
   fw::Thread DHThread{"DHThread"};
@@ -89,10 +85,7 @@ struct MAGLYX::Controls {
 };
 
 MAGLYX& MAGLYX::Instance() {
-  if (g_window.isNull()) {
-    g_window = new MAGLYX();
-    g_window->setAttribute(Qt::WA_DeleteOnClose, false);
-  }
+  if (g_window.isNull()) g_window = new MAGLYX();
   return *g_window;
 }
 
@@ -148,8 +141,11 @@ T* Place(T* control, QWidget* parent, QWidget* content, int left, int top, int w
 void MAGLYX::CreateControls() {
   Controls& c = *c_;
   QWidget* w = c.content;
+  // Keyboard order: each control's design tab index among the controls of its
+  // (logical) parent; children follow their parent.
+  std::map<QWidget*, std::vector<std::pair<int, QWidget*>>> tabChildren;
   auto tab = [&](QWidget* parent, int index, QWidget* control) {
-    c.tabChildren[parent].emplace_back(index, control);
+    tabChildren[parent].emplace_back(index, control);
   };
   auto canvas = [&](QWidget* parent, int l, int t, int wd, int h, const char* name, int tabIndex,
                     bool transparent) {
@@ -284,7 +280,7 @@ void MAGLYX::CreateControls() {
   // Keyboard order: walk the parents depth first, each one's controls by tab index.
   std::vector<QWidget*> order;
   std::function<void(QWidget*)> walk = [&](QWidget* parent) {
-    auto& children = c.tabChildren[parent];
+    auto& children = tabChildren[parent];
     std::stable_sort(children.begin(), children.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [index, control] : children) {
