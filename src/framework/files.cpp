@@ -17,6 +17,14 @@ namespace {
   throw IOException(error, what + " \"" + path.string() + "\": " + std::strerror(error));
 }
 
+// Refuses a folder, device node, FIFO or socket: opening a FIFO for writing
+// would block, and truncating or unlinking a device is never a save.
+void RequireRegularOrAbsent(const FolderItem& item, const char* what) {
+  if (!item.IsRegularOrAbsent())
+    throw IOException(
+        EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is not a regular file");
+}
+
 std::FILE* OpenForWriting(const std::filesystem::path& path) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) Fail(errno, "Cannot create", path);
@@ -73,7 +81,18 @@ bool FolderItem::Exists() const {
   return std::filesystem::exists(path_, ec);
 }
 
+bool FolderItem::IsRegularOrAbsent() const {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path_, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    // A dangling link is no file of ours either; plain absence is fine.
+    return !std::filesystem::is_symlink(std::filesystem::symlink_status(path_, ec));
+  }
+  return !ec && std::filesystem::is_regular_file(status);
+}
+
 void FolderItem::Delete() const {
+  RequireRegularOrAbsent(*this, "Cannot delete");
   std::error_code ec;
   const bool removed = std::filesystem::remove(path_, ec);
   if (ec)
@@ -82,6 +101,7 @@ void FolderItem::Delete() const {
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
+  RequireRegularOrAbsent(file, "Cannot create");
   return std::unique_ptr<TextOutputStream>(
       new TextOutputStream(OpenForWriting(file.Path()), file.Path()));
 }
@@ -97,6 +117,7 @@ void TextOutputStream::Write(std::string_view text) {
 void TextOutputStream::Close() { CloseFile(file_, path_); }
 
 std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
+  RequireRegularOrAbsent(file, "Cannot create");
   std::FILE* opened = overwrite ? OpenForWriting(file.Path()) : OpenNew(file.Path());
   return std::unique_ptr<BinaryStream>(new BinaryStream(opened, file.Path()));
 }

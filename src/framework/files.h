@@ -21,7 +21,12 @@ class FolderItem {
   const std::filesystem::path& Path() const { return path_; }
   std::string Name() const { return path_.filename().string(); }
   bool Exists() const;
-  // Removes the file; IOException when it cannot.
+  // True when nothing is there yet or the path names a regular file (also
+  // through a link). A folder, device node, FIFO or socket is none of the
+  // program's files: saving must neither delete nor overwrite it.
+  bool IsRegularOrAbsent() const;
+  // Removes the file; IOException when it cannot, and when the path is not a
+  // regular file (nothing is touched then).
   void Delete() const;
 
  private:
@@ -30,7 +35,8 @@ class FolderItem {
 
 class TextOutputStream {
  public:
-  // Creates (or truncates) the file; IOException when it cannot.
+  // Creates (or truncates) the file; IOException when it cannot, and when
+  // the path is not a regular file.
   static std::unique_ptr<TextOutputStream> Create(const FolderItem& file);
   ~TextOutputStream();  // closes quietly if still open
   // Writes the text unchanged, adding no line end.
@@ -50,7 +56,8 @@ class TextOutputStream {
 class BinaryStream {
  public:
   // Creates the file; without overwrite an existing file is an IOException
-  // with kFileAlreadyExistsError.
+  // with kFileAlreadyExistsError. A path that is not a regular file is
+  // refused as by TextOutputStream::Create.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
   ~BinaryStream();  // closes quietly if still open
   void WriteUInt8(std::uint8_t value);

@@ -42,6 +42,9 @@ class Serial : public SerialLine {
   // From a successful Open until Close, also after the device went away: a
   // vanished device reads nothing and takes no bytes, but only Close closes.
   bool IsOpen() const;
+  // Open, but the device hung up or failed (an adapter pulled out): nothing
+  // more will come from it until it is closed and opened again.
+  bool IsGone() const;
 
   // Sends every byte (waiting out a full output buffer). Nothing on a closed
   // line or a vanished device.

@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -70,23 +74,45 @@ TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
   const auto existing = Item("face.bin");
   std::ofstream(existing.Path()) << "kept";
   const auto inMissingFolder = Item("no-such-folder/history.csv");
-  const fw::FolderItem full(std::filesystem::path("/dev/full"));
+  const fw::FolderItem device(std::filesystem::path("/dev/full"));
+  const auto folder = Item("a-folder");
+  std::filesystem::create_directory(folder.Path());
+  const auto fifo = Item("a-fifo");
+  ASSERT_EQ(::mkfifo(fifo.Path().c_str(), 0600), 0);
   const std::tuple<const char*, std::function<void()>, int> cases[] = {
       {"create without overwrite on an existing file",
        [&] { fw::BinaryStream::Create(existing, false); }, 104},
       {"create in a missing folder", [&] { fw::TextOutputStream::Create(inMissingFolder); },
        ENOENT},
       {"delete a missing file", [&] { inMissingFolder.Delete(); }, ENOENT},
-      {"full disk, at the latest on Close",
+      {"a full disk, at the latest on Close",
        [&] {
-         auto stream = fw::TextOutputStream::Create(full);
-         stream->Write("a line that the disk cannot take\n");
+         auto stream = fw::TextOutputStream::Create(Item("big.csv"));
+         stream->Write(std::string(8192, 'x'));
          stream->Close();
        },
-       ENOSPC},
+       EFBIG},
+      // Saving never truncates, opens or unlinks what is not a regular file.
+      {"create on a device", [&] { fw::TextOutputStream::Create(device); }, EPERM},
+      {"create on a FIFO (would block)", [&] { fw::BinaryStream::Create(fifo, true); }, EPERM},
+      {"delete a device", [&] { device.Delete(); }, EPERM},
+      {"delete a folder", [&] { folder.Delete(); }, EPERM},
   };
+  // The disk is "full" past 4 KB for this process while the cases run.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   for (const auto& [what, code, error] : cases) EXPECT_EQ(ErrorOf(code), error) << what;
+  ::setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(Contents(existing), "kept") << "a refused create must leave the file alone";
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder.Path()));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo.Path()));
+  EXPECT_TRUE(fw::FolderItem(Item("new.csv")).IsRegularOrAbsent());
+  EXPECT_TRUE(existing.IsRegularOrAbsent());
 }
 
 }  // namespace

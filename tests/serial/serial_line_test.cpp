@@ -168,6 +168,7 @@ TEST_F(SerialOnPty, HangupReadsAsNothingAndCostsNoProcessorTime) {
   Open();
   pty_.Send("before");
   EXPECT_EQ(ReadUntil(serial_, 6), "before");
+  EXPECT_FALSE(serial_.IsGone());
   pty_.Close();  // as if the meter were unplugged
   serial_.Write(MixedBytes(4096, 5));
 
@@ -177,6 +178,9 @@ TEST_F(SerialOnPty, HangupReadsAsNothingAndCostsNoProcessorTime) {
   EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 4);
   EXPECT_EQ(serial_.ReadAll(), "");
   EXPECT_TRUE(serial_.IsOpen()) << "only Close closes";
+  EXPECT_TRUE(serial_.IsGone()) << "the program must be able to tell the port was lost";
+  serial_.Close();
+  EXPECT_FALSE(serial_.IsGone());
 }
 
 TEST_F(SerialOnPty, ClosedLineIsHarmlessAndReopenStartsEmpty) {
