@@ -117,6 +117,9 @@ TEST_F(Screenshot, EachEndSaysItsMessageThenRestoresTheCaptionAndTheMirror) {
   meter_sim::Misbehaviour noImage;
   noImage.only_command = "GETSS";
   noImage.silent = true;
+  meter_sim::Misbehaviour lateImage;
+  lateImage.only_command = "GETSS";
+  lateImage.extra_delay_ms = 10000;
   std::thread unplug;
   struct End {
     std::function<void()> setup;
@@ -143,7 +146,13 @@ TEST_F(Screenshot, EachEndSaysItsMessageThenRestoresTheCaptionAndTheMirror) {
            "\": it is not a regular file",
        "Please wait...",
        {info, image}},
-      {[&] { unplug = UnplugAfter(2); }, "Download Failed.", "Download Screenshot", {info, image}},
+      {[&] {  // the image request is the last thing the meter sees
+         sim.SetMisbehaviour(lateImage);
+         unplug = UnplugAfter(2);
+       },
+       "Download Failed.",
+       "Download Screenshot",
+       {info, image}},
   };
   for (const End& end : ends) {
     SCOPED_TRACE(end.message);
