@@ -348,6 +348,7 @@ void MAGLYX::BindEvents() {
   bind(&c.DHThread, &MAGLYX::DHThread_Run);
   bind(c.SerialTimer, &MAGLYX::SerialTimer_Action);
   bind(c.SaveButton, &MAGLYX::SaveButton_Action);
+  bind(c.DSButton, &MAGLYX::DSButton_Action);
   bind(c.RefreshPorts, &MAGLYX::RefreshPorts_Action);
 }
 

@@ -1,0 +1,160 @@
+// The stored screenshot's pure parts: the BMP bytes and name, saving, and the
+// exchanges on a line whose clock only the test moves.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "framework/exceptions.h"
+#include "framework/format.h"
+#include "screen/screenshot_bmp.h"
+#include "screen/screenshot_transfer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = ScreenshotFetch::Outcome;
+
+std::string ReadFile(const fs::path& path) {
+  std::stringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
+  const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
+  EXPECT_EQ(header.substr(0, 60), "424D36000600000000003600000028000000000200000001000001001800");
+  EXPECT_EQ(header.substr(60, 48), std::string(48, '0'));
+  struct Case {
+    int byte, value;
+    std::function<bool(int x, int y)> ink;  // y: file row, the first stored is 0
+  } const cases[] = {{0, 0x00, [](int, int) { return false; }},
+                     {-1, 0xFF, [](int, int) { return true; }},
+                     {0, 0x01, [](int x, int y) { return x < 4 && y < 4; }},
+                     {128, 0x01, [](int x, int y) { return x < 4 && y >= 32 && y < 36; }},
+                     {127, 0x80, [](int x, int y) { return x >= 508 && y >= 28 && y < 32; }}};
+  for (const Case& c : cases) {
+    std::string image(1024, c.byte < 0 ? static_cast<char>(c.value) : 0);
+    if (c.byte >= 0) image[c.byte] = static_cast<char>(c.value);
+    const std::string bmp = ComposeScreenshotBmp(image);
+    ASSERT_EQ(bmp.size(), 393270u);
+    int wrong = 0;
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 512; ++x)
+        wrong +=
+            bmp.substr(54 + y * 1536 + x * 3, 3) != (c.ink(x, y) ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
+    EXPECT_EQ(wrong, 0) << c.byte << " " << c.value;
+    if (c.byte == 0 && c.value == 1) {
+      for (std::size_t at : {54, 1590, 3126, 4662})
+        EXPECT_EQ(bmp.substr(at, 15), std::string(12, '\x2D') + "\xFD\xC8\xB4") << at;
+    }
+  }
+}
+
+TEST(ScreenshotFileName, DateGroupsInTheirOrderWithTwoDigitsAtLeast) {
+  EXPECT_EQ(ScreenshotFileName({20, 7, 125, 3, 0, 45}), "emfscreenshot_1250720_030045.bmp");
+  for (const int v : {0, 9, 10, 99, 100, 255}) {
+    const std::string t = v < 10 ? "0" + std::to_string(v) : std::to_string(v);
+    EXPECT_EQ(ScreenshotFileName({std::uint8_t(v), 1, 2, 3, 4, std::uint8_t(v)}),
+              "emfscreenshot_0201" + t + "_0304" + t + ".bmp");
+  }
+}
+
+TEST(SaveScreenshotBmp, ReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
+  const fs::path dir = fs::temp_directory_path() / ("maglyx-shot-" + std::to_string(getpid()));
+  fs::create_directories(dir / "folder.bmp");
+  ASSERT_EQ(mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
+  std::ofstream(dir / "a.bmp") << std::string(500000, 'x');
+  const std::string content = ComposeScreenshotBmp(std::string(1024, '\x5A'));
+  SaveScreenshotBmp(fw::FolderItem(dir / "a.bmp"), content);
+  EXPECT_EQ(ReadFile(dir / "a.bmp"), content);
+
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit full = old;
+  full.rlim_cur = 10000;  // a disk that fills up during the write
+  for (const char* name : {"folder.bmp", "fifo.bmp", "no/such.bmp", "a.bmp"}) {
+    if (name == std::string("a.bmp")) setrlimit(RLIMIT_FSIZE, &full);
+    EXPECT_THROW(SaveScreenshotBmp(fw::FolderItem(dir / name), content), fw::IOException) << name;
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_TRUE(fs::is_directory(dir / "folder.bmp") && fs::is_fifo(dir / "fifo.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "no"));
+  fs::remove_all(dir);
+}
+
+// A meter on a clock that only Sleep moves: a reply starts its latency after
+// the request (or once the line is free) and comes a byte every 87 us, as at
+// 115200 baud. Each request takes the next latency; the last one stays.
+class ClockedMeter : public fw::SerialLine {
+ public:
+  std::string info{"\x14\x07\x7D\x03\x00\x2D\xAA", 7}, image = std::string(1024, '\x11');
+  std::deque<long> infoUs{5000}, imageUs{5000};
+  std::vector<std::string> writes;
+
+  void Write(const std::string& frame) override {
+    writes.push_back(frame);
+    const bool isInfo = frame.rfind("<GETSSN", 0) == 0;
+    std::deque<long>& latency = isInfo ? infoUs : imageUs;
+    long at = std::max(now_ + latency.front(), free_);
+    if (latency.size() > 1) latency.pop_front();
+    for (char byte : isInfo ? info : image + '\xAA') coming_.push_back({at += 87, byte});
+    free_ = at;
+  }
+  std::string ReadAll() override {
+    std::string got;
+    for (; !coming_.empty() && coming_.front().first <= now_; coming_.pop_front())
+      got += coming_.front().second;
+    return got;
+  }
+  ScreenshotFetch Fetch() {
+    return FetchScreenshot(*this, 2, [this](int ms) { now_ += ms * 1000L; });
+  }
+
+ private:
+  long now_ = 0, free_ = 0;
+  std::deque<std::pair<long, char>> coming_;
+};
+
+TEST(FetchScreenshot, FirstInformationValueBelow19Or255MeansAnEmptySlot) {
+  for (const auto& [first, empty] : {std::pair{18, true}, {19, false}, {255, true}}) {
+    ClockedMeter meter;
+    meter.info[0] = static_cast<char>(first);
+    const ScreenshotFetch fetch = meter.Fetch();
+    EXPECT_EQ(fetch.info, meter.info);
+    EXPECT_EQ(fetch.outcome, empty ? Outcome::kEmptySlot : Outcome::kImage) << first;
+    EXPECT_EQ(fetch.image, empty ? "" : meter.image) << first;
+    EXPECT_EQ(meter.writes.size(), empty ? 1u : 2u) << first;
+  }
+}
+
+TEST(FetchScreenshot, ALateReplyIsNeverJoinedWithAnotherIntoAFalseImage) {
+  // Information replies 600 ms late: the second one would come in just before
+  // the first 1018 bytes of an image that starts 911.4 ms after its request;
+  // its byte 1017 being 0xAA, the two would make a 1025-byte "frame".
+  ClockedMeter lateInfo;
+  lateInfo.infoUs = {600000};
+  lateInfo.imageUs = {911400, 5000};
+  lateInfo.image[0] = '\x77';
+  lateInfo.image[1017] = '\xAA';
+  const ScreenshotFetch fetch = lateInfo.Fetch();
+  EXPECT_EQ(fetch.outcome, Outcome::kImage);
+  EXPECT_EQ(fetch.image, lateInfo.image);
+  // Images that start 10 ms before the read (114 bytes by then): the tail of
+  // one and the head of the next would make 1025 bytes ending in byte 113.
+  ClockedMeter lateImage;
+  lateImage.imageUs = {990000};
+  lateImage.image[113] = '\xAA';
+  EXPECT_EQ(lateImage.Fetch().outcome, Outcome::kNoImage);
+  EXPECT_EQ(lateImage.writes.size(), 5u);
+}
+
+}  // namespace
