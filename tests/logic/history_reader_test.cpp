@@ -1,6 +1,8 @@
 #include "history/history_reader.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,9 +41,11 @@ class HistoryReaderTest : public ::testing::Test {
   HistoryReaderTest() {
     hooks_.setProgress = [this](std::int64_t bytes) { progress_.push_back(bytes); };
     hooks_.saveRequested = [this] { return saveAt_ > 0 && progress_.back() >= saveAt_; };
-    hooks_.sleep = [this](int) {
-      if (++sleeps_ > 1000) throw std::runtime_error("endless retries");
+    hooks_.sleep = [this](int ms) {
+      if (++sleeps_ > 100000) throw std::runtime_error("endless retries");
+      if (slow_) slow_->Sleep(ms);
     };
+    hooks_.lineClosed = [this] { return closed_; };
     hooks_.yield = [this] { ++yields_; };
   }
 
@@ -51,15 +55,39 @@ class HistoryReaderTest : public ::testing::Test {
     progress_.clear();
     line_.Respond([this, pageFor, silentFrom](const std::string& frame) {
       progressAtWrite_.push_back(progress_.back());
-      const std::size_t address = static_cast<std::uint8_t>(frame[5]) << 16 |
-                                  static_cast<std::uint8_t>(frame[6]) << 8 |
-                                  static_cast<std::uint8_t>(frame[7]);
+      const std::size_t address = AddressOf(frame);
       if (address >= silentFrom) return std::vector<std::string>{};
       return std::vector<std::string>{pageFor(address)};
     });
   }
 
+  // A slow meter whose memory is `pages` logged pages (the last ending in FF FF), answering
+  // page requests by their address; `lose` says which requests (from 1) never reach it.
+  SlowMeterLine& SlowMeter(int latencyMs, int replyMs, std::size_t pages,
+                           std::function<bool(int request)> lose = {}) {
+    progress_.clear();
+    slow_ = std::make_unique<SlowMeterLine>(
+        latencyMs, replyMs, [this, pages, lose, n = 0](const std::string& frame) mutable {
+          if (onRequest_) onRequest_();
+          if (lose && lose(++n)) return std::string();
+          return MemoryPage(AddressOf(frame), pages);
+        });
+    return *slow_;
+  }
+  static std::size_t AddressOf(const std::string& frame) {
+    return static_cast<std::uint8_t>(frame[5]) << 16 | static_cast<std::uint8_t>(frame[6]) << 8 |
+           static_cast<std::uint8_t>(frame[7]);
+  }
+  static std::string MemoryPage(std::size_t address, std::size_t pages) {
+    std::string page = LoggedPage(address);
+    if (address / kPage == pages - 1) page.replace(kPage - 2, 2, "\xFF\xFF");
+    return page;
+  }
+
   ScriptedLine line_;
+  std::unique_ptr<SlowMeterLine> slow_;
+  std::function<void()> onRequest_;
+  bool closed_ = false;
   HistoryReaderHooks hooks_;
   std::vector<std::int64_t> progress_;
   std::vector<std::int64_t> progressAtWrite_;
@@ -118,7 +146,8 @@ TEST_F(HistoryReaderTest, EndsAfterTheLastPageOnSaveOrASilentMeterKeepingThePage
     saveAt_ = c.saveAt;
     const HistoryImage image = ReadHistoryImage(line_, hooks_);
     EXPECT_EQ(image.readLength, c.pages * kPage);
-    EXPECT_EQ(image.meterStoppedAnswering, c.silentFrom < kHistoryImageSize);
+    EXPECT_EQ(image.end, c.silentFrom < kHistoryImageSize ? HistoryReadEnd::kMeterSilent
+                                                          : HistoryReadEnd::kDone);
     EXPECT_EQ(line_.Writes().size(), c.writes);
     EXPECT_TRUE(image.bytes == Expected(LoggedPage, c.pages));
   }
@@ -134,8 +163,63 @@ TEST_F(HistoryReaderTest, RetriesAPageWithTheSameFrameUntilTheLengthIsExact) {
   EXPECT_EQ(image.readLength, 2 * kPage);
   EXPECT_EQ(line_.Writes(), (std::vector<std::string>{SpirFrame(0), SpirFrame(kPage),
                                                       SpirFrame(kPage), SpirFrame(kPage)}));
-  EXPECT_EQ(line_.Trace(), "RWRRWRRWRRWR");
+  // Every request follows a drain, and none goes out while the last reply is still coming.
+  const std::string& trace = line_.Trace();
+  EXPECT_EQ(trace.find("WW"), std::string::npos);
+  for (std::size_t w = trace.find('W'); w != std::string::npos; w = trace.find('W', w + 1))
+    EXPECT_EQ(trace[w - 1], 'R');
   EXPECT_EQ(progress_, (std::vector<std::int64_t>{4096, 8192}));
+}
+
+TEST_F(HistoryReaderTest, ASlowMeterGivesTheExactMemoryWithOneRequestPerPage) {
+  // Latency x reply time (0: all at once, 356 ms: a page paced at 115200 baud), and a meter
+  // that loses some requests. A late reply must be taken for the page it answers, never for
+  // the next one.
+  const std::function<bool(int)> lossy = [](int n) { return n == 2 || n == 5 || n == 6; };
+  for (const int latency : {0, 300, 700, 1000, 2000, 6000})
+    for (const int replyMs : {0, 356})
+      for (const bool losing : {false, true}) {
+        SCOPED_TRACE(std::to_string(latency) + " ms late, " + std::to_string(replyMs) +
+                     " ms reply" + (losing ? ", losing requests" : ""));
+        constexpr std::size_t kPages = 5;
+        const SlowMeterLine& meter =
+            SlowMeter(latency, replyMs, kPages, losing ? lossy : std::function<bool(int)>());
+        const HistoryImage image = ReadHistoryImage(*slow_, hooks_);
+        EXPECT_EQ(image.end, HistoryReadEnd::kDone);
+        EXPECT_EQ(image.readLength, kPages * kPage);
+        EXPECT_TRUE(image.bytes ==
+                    Expected([](std::size_t a) { return MemoryPage(a, kPages); }, kPages));
+        // A meter that answers within the wait is never asked twice for a page.
+        if (latency + replyMs < kPageAnswerMs) {
+          EXPECT_EQ(meter.Writes().size(), kPages + (losing ? 3 : 0));
+        }
+        // A meter in time costs the window per page and nothing more.
+        if (latency + replyMs <= kPageWindowMs && !losing) {
+          EXPECT_EQ(meter.Now(), static_cast<long>(kPages * kPageWindowMs));
+        }
+      }
+}
+
+TEST_F(HistoryReaderTest, AClosedLineEndsTheReadingBeforeAnyFurtherRequest) {
+  // Closed while the third page is being waited for, in time or late.
+  for (const int latency : {0, 1000}) {
+    closed_ = false;
+    SlowMeterLine& meter = SlowMeter(latency, 356, 10);
+    onRequest_ = [&] { closed_ = meter.Writes().size() == 3; };
+    const HistoryImage image = ReadHistoryImage(meter, hooks_);
+    EXPECT_EQ(image.end, HistoryReadEnd::kLineClosed);
+    EXPECT_EQ(image.readLength, 2 * kPage);
+    EXPECT_EQ(meter.Writes().size(), 3u);
+  }
+  onRequest_ = nullptr;
+}
+
+TEST_F(HistoryReaderTest, ALineThatNeverFallsQuietIsGivenUp) {
+  line_.Respond([](const std::string&) { return std::vector<std::string>(100000, "noise"); });
+  const HistoryImage image = ReadHistoryImage(line_, hooks_);
+  EXPECT_EQ(image.end, HistoryReadEnd::kMeterSilent);
+  EXPECT_EQ(image.readLength, 0u);
+  EXPECT_EQ(line_.Writes().size(), static_cast<std::size_t>(kMaxPageAttempts));
 }
 
 TEST_F(HistoryReaderTest, OptionalHooksMayBeLeftEmpty) {
