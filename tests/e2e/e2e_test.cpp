@@ -11,13 +11,11 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "history/history_csv.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
 #include "support/fake_desktop.h"
+#include "support/history_files.h"
 
 namespace {
 
@@ -115,14 +113,8 @@ TEST_P(Download, TheHistoryIntoACsvFile) {
   const std::size_t length = 4096u * pages;
   EXPECT_EQ(desktop->messages[0],
             "Finished!\nDownloaded " + std::to_string(length / 1000) + " KB.");
-  std::vector<std::uint8_t> image(sim->Memory().begin(), sim->Memory().begin() + length);
-  image.resize(1048576, 0);
-  std::string expected;
-  WriteHistoryCsv(image, length, [&](std::string_view t) { expected += t; }, {});
-  std::ifstream in(csv, std::ios::binary);
-  std::stringstream got;
-  got << in.rdbuf();
-  EXPECT_EQ(got.str(), expected);
+  const std::string expected = ExpectedCsv(sim->Memory(), length);
+  EXPECT_EQ(ReadFile(csv), expected);
   EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 100);
   std::vector<std::string> asked;
   for (const auto& frame : sim->Frames())

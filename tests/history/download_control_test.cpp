@@ -14,14 +14,13 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "framework/program_lock.h"
 #include "framework/thread.h"
-#include "history/history_csv.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
 #include "support/fake_desktop.h"
+#include "support/history_files.h"
 #include "support/port_list.h"
 
 namespace {
@@ -38,21 +37,6 @@ std::unique_ptr<meter_sim::Simulator> SmallMeter(int pages) {
   auto sim = std::make_unique<meter_sim::Simulator>(std::move(options));
   sim->Start();
   return sim;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string ExpectedCsv(const std::vector<uint8_t>& memory, std::size_t readLength) {
-  std::vector<uint8_t> image(memory.begin(), memory.begin() + readLength);
-  image.resize(1048576, 0);
-  std::string csv;
-  WriteHistoryCsv(image, readLength, [&](std::string_view t) { csv += t; }, {});
-  return csv;
 }
 
 int SpirFrames(const meter_sim::Simulator& sim) {
@@ -112,6 +96,12 @@ class HistoryTest : public testing::Test {
            window->GSTimer()->Mode() ==
                (connected ? fw::Timer::kModeMultiple : fw::Timer::kModeOff);
   }
+  // The pages that a closing message beginning with `head` reports as saved.
+  static std::size_t PagesSaved(const std::string& message, const std::string& head) {
+    EXPECT_EQ(message.rfind(head, 0), 0u) << message;
+    return message.rfind(head, 0) ? 0
+                                  : (std::stoul(message.substr(head.size())) * 1000 + 4095) / 4096;
+  }
   std::size_t PagesBytes() { return 4096u * meter_sim::PagesInUse(sim->Memory()); }
 
   FakeDesktopScope desktop;
@@ -120,37 +110,6 @@ class HistoryTest : public testing::Test {
   std::unique_ptr<MAGLYX> window;
   fs::path dir;
 };
-
-TEST_F(HistoryTest, ADismissedDialogOnlyRestartsTheMirror) {
-  window->DHButton()->click();
-  ASSERT_EQ(desktop->saveRequests.size(), 1u);
-  EXPECT_EQ(desktop->saveRequests[0].proposedName.rfind("emfhistory_", 0), 0u);
-  EXPECT_FALSE(window->file.has_value());
-  EXPECT_TRUE(Idle());
-  EXPECT_FALSE(window->DHThread()->IsRunning());
-}
-
-TEST_F(HistoryTest, ADownloadWritesTheWholeHistoryAndReportsIt) {
-  const fs::path csv = Chosen();
-  std::ofstream(csv) << "an older file of the same name";
-  window->DHButton()->click();
-  EXPECT_TRUE(window->download_started);
-  EXPECT_EQ(window->DHButton()->text(), "Cancel");
-  EXPECT_EQ(window->SaveButton()->text(), "Save");
-  EXPECT_TRUE(window->SaveButton()->isVisible());
-  EXPECT_TRUE(window->DownloadingLabel()->isVisible());
-  EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
-
-  ASSERT_TRUE(WaitForMessage());
-  const std::size_t bytes = PagesBytes();
-  EXPECT_EQ(desktop->events,
-            (std::vector<std::string>{
-                "save:" + desktop->saveRequests[0].proposedName, "beep",
-                "msg:Finished!\nDownloaded " + std::to_string(bytes / 1000) + " KB."}));
-  EXPECT_EQ(ReadFile(csv), ExpectedCsv(sim->Memory(), bytes));
-  EXPECT_TRUE(Idle());
-  EXPECT_EQ(window->download_progress, 0);
-}
 
 TEST_F(HistoryTest, ProgressShowsKilobytesAndTheShareOf1048000) {
   fw::ProgramLockHolder lock;
@@ -167,54 +126,64 @@ TEST_F(HistoryTest, ProgressShowsKilobytesAndTheShareOf1048000) {
   }
 }
 
-TEST_F(HistoryTest, CancelDeletesThePartialFileOrSaysWhyItCouldNot) {
+TEST_F(HistoryTest, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
   sim->SetSilent(true);  // keeps the reader on its first page
-  for (const bool deletable : {true, false}) {
+  enum { kCancel, kUndeletable, kClose };
+  for (const int end : {kCancel, kUndeletable, kClose}) {
     desktop->Clear();
     const fs::path csv = Chosen();
     window->DHButton()->click();
     QTest::qWait(100);
     ASSERT_TRUE(fs::exists(csv));
-    if (!deletable) {
+    if (end == kUndeletable) {
       // In place of the file, something that is none of the program's to delete.
       fs::remove(csv);
       fs::create_directories(csv / "inside");
     }
-    window->DHButton()->click();
-    EXPECT_EQ(fs::exists(csv), !deletable);
-    EXPECT_EQ(desktop->messages.size(), deletable ? 0u : 1u);
-    if (!deletable) {
-      EXPECT_EQ(
-          desktop->messages[0].rfind("The unfinished history file could not be deleted.\n", 0), 0u);
-      EXPECT_TRUE(fs::exists(csv / "inside"));
+    if (end == kClose) {
+      window->close();
+      EXPECT_FALSE(fs::exists(csv));
+      break;
     }
+    window->DHButton()->click();
+    EXPECT_EQ(fs::exists(csv / "inside"), end == kUndeletable);
+    EXPECT_EQ(fs::exists(csv), end == kUndeletable);
+    ASSERT_EQ(desktop->messages.size(), end == kUndeletable ? 1u : 0u);
+    const std::string why = desktop->messages.empty() ? "" : desktop->messages[0];
+    EXPECT_EQ(why.rfind("The unfinished history file could not be deleted.\n", 0) == 0,
+              end == kUndeletable);
     EXPECT_EQ(desktop->beeps, 0);
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(window->DHThread()->IsRunning());
     QTest::qWait(250);
     EXPECT_EQ(window->DownloadProgressBar()->value(), 0);
-    EXPECT_EQ(desktop->messages.size(), deletable ? 0u : 1u);
+    fs::remove_all(csv);
   }
 }
 
-TEST_F(HistoryTest, SaveStopsAfterTheCurrentPageAndKeepsWhatWasRead) {
+TEST_F(HistoryTest, ADownloadReplacesTheFileAndSaveStopsItAfterTheCurrentPage) {
   ConnectTo(SmallMeter(40));
   const fs::path csv = Chosen();
+  std::ofstream(csv) << "an older file of the same name";
   window->DHButton()->click();
+  EXPECT_TRUE(window->download_started);
+  EXPECT_EQ(window->DHButton()->text(), "Cancel");
+  EXPECT_EQ(window->SaveButton()->text(), "Save");
+  EXPECT_TRUE(window->SaveButton()->isVisible() && window->DownloadingLabel()->isVisible());
+  EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
   ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 2 * 4096; }, 10000));
   window->SaveButton()->click();
   EXPECT_EQ(window->SaveButton()->text(), "Saving...");
   EXPECT_FALSE(window->DHButton()->isEnabled());
   window->SaveButton()->click();  // twice acts as once
   ASSERT_TRUE(WaitForMessage());
-  ASSERT_EQ(desktop->messages.size(), 1u);
-  const std::string& message = desktop->messages[0];
-  ASSERT_EQ(message.rfind("Finished!\nDownloaded ", 0), 0u);
-  const std::size_t kb = std::stoul(message.substr(std::string("Finished!\nDownloaded ").size()));
-  const std::size_t pages = (kb * 1000 + 4095) / 4096;
-  EXPECT_LT(pages, 40u);
+  ASSERT_EQ(desktop->events.size(), 3u);
+  EXPECT_EQ(desktop->events[1], "beep");
+  const std::size_t pages = PagesSaved(desktop->messages[0], "Finished!\nDownloaded ");
+  EXPECT_TRUE(pages >= 2 && pages < 40) << pages;
   EXPECT_EQ(ReadFile(csv), ExpectedCsv(sim->Memory(), pages * 4096));
   EXPECT_TRUE(Idle());
+  EXPECT_EQ(window->download_progress, 0);
 }
 
 TEST_F(HistoryTest, AMeterThatNeverAnswersLeavesNoFile) {
@@ -236,14 +205,10 @@ TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) 
     window->DHButton()->click();
     ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 3 * 4096; }, 10000));
     std::unique_ptr<meter_sim::Simulator> other = SmallMeter(40);
-    std::vector<std::uint8_t> memory = sim->Memory();
-    std::vector<meter_sim::FrameRecord> meterFrames;
-    if (unplug) {
-      meterFrames = sim->Frames();
-      sim.reset();
-    } else {
-      window->ConnectButton()->click();
-    }
+    const std::vector<std::uint8_t> memory = sim->Memory();
+    std::vector<meter_sim::FrameRecord> meterFrames = sim->Frames();
+    if (unplug) sim.reset();  // hangs the line up
+    if (!unplug) window->ConnectButton()->click();
     // The port list's probe now opens the line on other ports.
     ports.Set({{"other", other->SlavePath()}, {"meter", sim ? sim->SlavePath() : "/nonexistent"}});
     ASSERT_TRUE(WaitForMessage());
@@ -256,16 +221,10 @@ TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) 
       probed = probed || frame.name == "GETVER";
       EXPECT_FALSE(probed && frame.name == "SPIR");
     }
-    const std::vector<std::string> expected =
-        unplug ? std::vector<std::string>{"The connection to the serial port was lost."}
-               : std::vector<std::string>{};
-    std::vector<std::string> messages = desktop->messages;
-    ASSERT_EQ(messages.size(), expected.size() + 1);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), messages.begin()));
-    const std::string saved = messages.back();
-    const std::string head = "The port was disconnected during the download.\nSaved ";
-    ASSERT_EQ(saved.rfind(head, 0), 0u) << saved;
-    const std::size_t pages = (std::stoul(saved.substr(head.size())) * 1000 + 4095) / 4096;
+    ASSERT_EQ(desktop->messages.size(), unplug ? 2u : 1u);
+    EXPECT_EQ(desktop->messages[0] == "The connection to the serial port was lost.", unplug);
+    const std::size_t pages = PagesSaved(desktop->messages.back(),
+                                         "The port was disconnected during the download.\nSaved ");
     EXPECT_GE(pages, 2u);
     EXPECT_EQ(ReadFile(csv), ExpectedCsv(memory, pages * 4096));
     EXPECT_TRUE(Idle(false));
@@ -275,34 +234,28 @@ TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) 
   }
 }
 
-TEST_F(HistoryTest, ClosingTheWindowMidwayLeavesNoFile) {
-  sim->SetSilent(true);
-  const fs::path csv = Chosen();
-  window->DHButton()->click();
-  QTest::qWait(100);
-  ASSERT_TRUE(fs::exists(csv));
-  window->close();
-  EXPECT_FALSE(fs::exists(csv));
-}
-
-TEST_F(HistoryTest, ATargetThatIsNoPlainFileIsRefusedUntouched) {
+TEST_F(HistoryTest, WithoutAPlainFileToWriteNothingStarts) {
+  // A dismissed dialog only restarts the mirror; a FIFO or a folder is left untouched.
   const fs::path fifo = dir / "fifo";
   const fs::path folder = dir / "folder";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directories(folder / "inside");
-  const struct {
-    fs::path target;
-    const char* message;
-  } cases[] = {
+  const std::pair<std::optional<fs::path>, std::string> cases[] = {
+      {std::nullopt, ""},
       {fifo, "is a folder or a device, not a file."},
       {folder, "is a folder or a device, not a file."},
       {dir / "no-such-folder" / "history.csv", "The history file could not be created.\n"}};
-  for (const auto& c : cases) {
+  for (const auto& [target, message] : cases) {
     desktop->Clear();
-    desktop->saveAnswers.push_back(fw::FolderItem(c.target));
+    if (target) desktop->saveAnswers.push_back(fw::FolderItem(*target));
     window->DHButton()->click();
-    ASSERT_EQ(desktop->messages.size(), 1u);
-    EXPECT_NE(desktop->messages[0].find(c.message), std::string::npos) << desktop->messages[0];
+    ASSERT_EQ(desktop->saveRequests.size(), 1u);
+    EXPECT_EQ(desktop->saveRequests[0].proposedName.rfind("emfhistory_", 0), 0u);
+    ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);
+    if (target) {
+      EXPECT_NE(desktop->messages[0].find(message), std::string::npos);
+    }
+    EXPECT_EQ(window->file.has_value(), target.has_value());
     EXPECT_TRUE(Idle());
     EXPECT_FALSE(window->DHThread()->IsRunning());
   }
