@@ -41,6 +41,13 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
     GSTimer()->SetMode(fw::Timer::kModeMultiple);
     return;
   }
+  if (!file->IsRegularOrAbsent()) {
+    // Saving deletes what has the chosen name: never a folder or a device.
+    fw::MsgBox("\"" + file->Path().string() + "\" is a folder or a device, not a file." +
+               std::string(fw::EndOfLine) + "Nothing was changed; choose another name.");
+    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    return;
+  }
   try {
     if (file->Exists()) file->Delete();
     fileStream = fw::TextOutputStream::Create(*file);
@@ -54,6 +61,7 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
   SaveButton()->setText(QStringLiteral("Save"));
   SaveButton()->setVisible(true);
   download_started = true;
+  download_line_closed = false;
   sender->setText(QStringLiteral("Cancel"));
   DownloadingLabel()->setVisible(true);
   DHThread()->Run();
@@ -69,15 +77,35 @@ void MAGLYX::CancelHistoryDownload(QPushButton* sender) {
   App::Instance().SleepCurrentThread(1000);
   DHThread()->Join();  // nothing may write to the stream once it is closed
   Serial1()->ReadAll();
-  fileStream.reset();  // closes it; what it held is discarded with the file
-  if (file && file->Exists()) file->Delete();
+  const std::string undeleted = DiscardHistoryFile();
+  ResetHistoryControls();
+  download_progress = 0;
+  if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  if (!undeleted.empty()) {
+    fw::MsgBox("The unfinished history file could not be deleted." + std::string(fw::EndOfLine) +
+               undeleted);
+  }
+}
+
+std::string MAGLYX::DiscardHistoryFile() {
+  fileStream.reset();  // closes it; what it held goes with the file
+  try {
+    if (file && file->Exists()) file->Delete();
+  } catch (const fw::IOException& error) {
+    return error.what();
+  }
+  return {};
+}
+
+void MAGLYX::ResetHistoryControls() {
+  DHButton()->setText(QStringLiteral("Download History"));
+  // A disconnect under the download leaves nothing to download from.
+  DHButton()->setEnabled(IsConnected());
+  DownloadingLabel()->setVisible(false);
   SaveButton()->setVisible(false);
   download_save = false;
   download_started = false;
-  sender->setText(QStringLiteral("Download History"));
-  DownloadingLabel()->setVisible(false);
-  download_progress = 0;
-  GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  download_finished = false;
 }
 
 void MAGLYX::SaveButton_Action(QPushButton* sender) {
@@ -87,6 +115,7 @@ void MAGLYX::SaveButton_Action(QPushButton* sender) {
 }
 
 void MAGLYX::Timer100ms_Action(fw::Timer*) {
+  NoticeLostPort();
   ShowHistoryProgress();
   // The screen mirror's orientation step joins here once the mirror exists.
 }
@@ -97,27 +126,25 @@ void MAGLYX::ShowHistoryProgress() {
   DownloadProgressBar()->setValue(static_cast<int>(download_progress * 100 / 1048000));
   if (!download_finished) return;
 
-  DHButton()->setText(QStringLiteral("Download History"));
-  DHButton()->setEnabled(true);
-  DownloadingLabel()->setVisible(false);
-  SaveButton()->setVisible(false);
-  download_save = false;
-  download_started = false;
-  download_finished = false;
+  ResetHistoryControls();
   fw::Beep();
   fw::MsgBox(HistoryOutcomeMessage());
   download_progress = 0;
   download_error.clear();
   download_stalled = false;
-  GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
 }
 
 std::string MAGLYX::HistoryOutcomeMessage() const {
   const std::string eol(fw::EndOfLine);
   if (!download_error.empty())
     return "The history could not be saved." + eol + download_error + eol + "No file was kept.";
-  if (download_stalled)
-    return "The meter stopped answering." + eol + "Saved " + Kilobytes(download_progress) +
-           " KB that were read before.";
+  if (download_stalled) {
+    const std::string why = download_line_closed ? "The port was disconnected during the download."
+                            : download_progress == 0 ? "The meter did not answer."
+                                                     : "The meter stopped answering.";
+    if (download_progress == 0) return why + eol + "No file was kept.";
+    return why + eol + "Saved " + Kilobytes(download_progress) + " KB that were read before.";
+  }
   return "Finished!" + eol + "Downloaded " + Kilobytes(download_progress) + " KB.";
 }

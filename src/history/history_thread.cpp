@@ -13,11 +13,18 @@ void MAGLYX::DHThread_Run(fw::Thread*) {
   hooks.saveRequested = [this] { return download_save; };
   hooks.sleep = [](int ms) { App::Instance().SleepCurrentThread(ms); };
   hooks.yield = [] { fw::YieldToOthers(); };
+  hooks.lineClosed = [this] { return download_line_closed; };
   const HistoryImage image = ReadHistoryImage(*Serial1(), hooks);
-  if (image.meterStoppedAnswering) {
+  if (image.end != HistoryReadEnd::kDone) {
     // Report what is in the file, not the page that never came.
     download_stalled = true;
     download_progress = static_cast<std::int64_t>(image.readLength);
+  }
+  if (image.readLength == 0) {
+    // A file with the header alone would pass for an empty history.
+    DiscardHistoryFile();
+    download_finished = true;
+    return;
   }
 
   try {

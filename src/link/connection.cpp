@@ -17,6 +17,9 @@ bool MAGLYX::IsConnected() { return ConnectButton()->text() == kDisconnect; }
 
 void MAGLYX::ConnectButton_Action(QPushButton* sender) {
   if (sender->text() == kDisconnect) {
+    // The probe may open the line on other ports from now on: a running
+    // download must not send it another request.
+    download_line_closed = true;
     Serial1()->Close();
     sender->setText(kConnect);
     SerialPortsPopupMenu()->setEnabled(true);
@@ -43,4 +46,13 @@ void MAGLYX::ConnectButton_Action(QPushButton* sender) {
     fw::Beep();
     fw::MsgBox("The selected serial port could not be opened.");
   }
+}
+
+void MAGLYX::NoticeLostPort() {
+  // Open but hung up: nothing will come from the device any more, and the
+  // window should not go on saying "Disconnect" over a dead port.
+  if (!IsConnected() || !Serial1()->IsGone()) return;
+  ConnectButton_Action(ConnectButton());
+  fw::Beep();
+  fw::MsgBox("The connection to the serial port was lost.");
 }

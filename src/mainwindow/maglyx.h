@@ -61,6 +61,8 @@ class MAGLYX : public QMainWindow {
   // be written (it was removed).
   bool download_stalled = false;
   std::string download_error;
+  // Set by every disconnect: the running download may send no more requests.
+  bool download_line_closed = false;
 
   // ---- Control accessors, in creation order ------------------------------
   // Visual controls may be reached only from the user-interface thread; from
@@ -167,6 +169,12 @@ class MAGLYX : public QMainWindow {
   void CancelHistoryDownload(QPushButton* sender);
   void ShowHistoryProgress();
   std::string HistoryOutcomeMessage() const;
+  // Back to idle after any end of a download.
+  void ResetHistoryControls();
+  // Closes and deletes an unfinished CSV; the reason when it could not be deleted.
+  std::string DiscardHistoryFile();
+  // A port that hung up while connected (an adapter pulled out) is disconnected.
+  void NoticeLostPort();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

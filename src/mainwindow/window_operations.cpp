@@ -7,6 +7,8 @@
 void MAGLYX::Event_Close() {
   GSThread()->Kill();
   DHThread()->Kill();
+  // A file cut short would pass for the whole history.
+  if (download_started && !download_finished) DiscardHistoryFile();
   fw::Quit(0);
 }
 

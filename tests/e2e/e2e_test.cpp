@@ -11,13 +11,11 @@
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "history/history_csv.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
 #include "support/fake_desktop.h"
+#include "support/history_files.h"
 
 namespace {
 
@@ -90,8 +88,21 @@ TEST_F(EndToEnd, FindTheMeterConnectAndTalkToIt) {
   EXPECT_EQ(window->ConnectButton()->text(), "Connect");
 }
 
-TEST_F(EndToEnd, DownloadTheHistoryIntoACsvFile) {
+// A meter in time, and meters slower than the page wait, paced like the real
+// line or answering at once: the file is the meter's memory, decoded, byte for
+// byte, and every page was asked for once, in order.
+struct Meter {
+  int latencyMs;
+  bool paced;
+};
+void PrintTo(const Meter& m, std::ostream* os) { *os << m.latencyMs << " ms, paced " << m.paced; }
+
+class Download : public EndToEnd, public testing::WithParamInterface<Meter> {};
+
+TEST_P(Download, TheHistoryIntoACsvFile) {
   FindAndConnect();
+  sim->SetLatency(GetParam().latencyMs);
+  sim->SetPaced(GetParam().paced);
   const fs::path csv =
       fs::temp_directory_path() / ("maglyx-e2e-" + std::to_string(getpid()) + ".csv");
   desktop->saveAnswers.push_back(fw::FolderItem(csv));
@@ -102,22 +113,21 @@ TEST_F(EndToEnd, DownloadTheHistoryIntoACsvFile) {
   const std::size_t length = 4096u * pages;
   EXPECT_EQ(desktop->messages[0],
             "Finished!\nDownloaded " + std::to_string(length / 1000) + " KB.");
-  // The file is what the decoder makes of the meter's memory, byte for byte.
-  std::vector<std::uint8_t> image(sim->Memory().begin(), sim->Memory().begin() + length);
-  image.resize(1048576, 0);
-  std::string expected;
-  WriteHistoryCsv(image, length, [&](std::string_view t) { expected += t; }, {});
-  std::ifstream in(csv, std::ios::binary);
-  std::stringstream got;
-  got << in.rdbuf();
-  EXPECT_EQ(got.str(), expected);
+  const std::string expected = ExpectedCsv(sim->Memory(), length);
+  EXPECT_EQ(ReadFile(csv), expected);
   EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 100);
-  // Every page was asked for once, in order.
-  int spir = 0;
-  for (const auto& frame : sim->Frames())
-    if (frame.name == "SPIR") ++spir;
-  EXPECT_EQ(spir, pages);
+  int asked = 0;
+  for (const auto& frame : sim->Frames()) asked += frame.name == "SPIR";
+  EXPECT_EQ(asked, pages);
   fs::remove(csv);
 }
+
+INSTANTIATE_TEST_SUITE_P(InTimeAndLate, Download,
+                         testing::Values(Meter{5, true}, Meter{300, true}, Meter{700, true},
+                                         Meter{300, false}, Meter{700, false}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.latencyMs) + "ms" +
+                                  (info.param.paced ? "Paced" : "Unpaced");
+                         });
 
 }  // namespace

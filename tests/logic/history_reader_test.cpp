@@ -1,6 +1,8 @@
 #include "history/history_reader.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,27 +41,43 @@ class HistoryReaderTest : public ::testing::Test {
   HistoryReaderTest() {
     hooks_.setProgress = [this](std::int64_t bytes) { progress_.push_back(bytes); };
     hooks_.saveRequested = [this] { return saveAt_ > 0 && progress_.back() >= saveAt_; };
-    hooks_.sleep = [this](int) {
-      if (++sleeps_ > 1000) throw std::runtime_error("endless retries");
+    hooks_.sleep = [this](int ms) {
+      if (++sleeps_ > 100000) throw std::runtime_error("endless retries");
+      if (meter_) meter_->Sleep(ms);
     };
+    hooks_.lineClosed = [this] { return closed_; };
     hooks_.yield = [this] { ++yields_; };
   }
 
-  // A fresh line on which the meter answers each page with `pageFor`, up to `silentFrom`.
-  void MeterAnswers(const PageFor& pageFor, std::size_t silentFrom = kHistoryImageSize) {
-    line_ = ScriptedLine();
+  // A meter answering each page request with `pageFor` ("": never), `latencyMs` late, each
+  // reply taking `replyMs`; requests (counted from 1) that `lost` names never reach it.
+  SlowMeterLine& Meter(const PageFor& pageFor, int latencyMs = 0, int replyMs = 0,
+                       std::function<bool(int)> lost = {}) {
     progress_.clear();
-    line_.Respond([this, pageFor, silentFrom](const std::string& frame) {
-      progressAtWrite_.push_back(progress_.back());
-      const std::size_t address = static_cast<std::uint8_t>(frame[5]) << 16 |
-                                  static_cast<std::uint8_t>(frame[6]) << 8 |
-                                  static_cast<std::uint8_t>(frame[7]);
-      if (address >= silentFrom) return std::vector<std::string>{};
-      return std::vector<std::string>{pageFor(address)};
-    });
+    closed_ = false;
+    meter_ = std::make_unique<SlowMeterLine>(
+        latencyMs, replyMs, [=, this, n = 0](const std::string& frame) mutable {
+          progressAtWrite_.push_back(progress_.empty() ? 0 : progress_.back());
+          closed_ = meter_->Writes().size() == closeAtWrite_;
+          if (lost && lost(++n)) return std::string();
+          return pageFor(static_cast<std::uint8_t>(frame[5]) << 16 |
+                         static_cast<std::uint8_t>(frame[6]) << 8);
+        });
+    return *meter_;
+  }
+  // `pages` logged pages, the last ending in FF FF; silent beyond `silentFrom`.
+  static PageFor Memory(std::size_t pages, std::size_t silentFrom = kHistoryImageSize) {
+    return [=](std::size_t address) {
+      std::string page = address < silentFrom ? LoggedPage(address) : "";
+      if (address / kPage == pages - 1) page.replace(kPage - 2, 2, "\xFF\xFF");
+      return page;
+    };
   }
 
   ScriptedLine line_;
+  std::unique_ptr<SlowMeterLine> meter_;
+  bool closed_ = false;
+  std::size_t closeAtWrite_ = 0;  // the line is closed as this request goes out
   HistoryReaderHooks hooks_;
   std::vector<std::int64_t> progress_;
   std::vector<std::int64_t> progressAtWrite_;
@@ -69,11 +87,11 @@ class HistoryReaderTest : public ::testing::Test {
 };
 
 TEST_F(HistoryReaderTest, AsksForEachPageInTurnAndReportsItsProgressFirst) {
-  MeterAnswers(LoggedPage);
-  ReadHistoryImage(line_, hooks_);
-  ASSERT_EQ(line_.Writes().size(), 256u);
-  EXPECT_EQ(line_.Writes().front(), SpirFrame(0));
-  EXPECT_EQ(fw::EncodeHex(line_.Writes().back(), true), "3C 53 50 49 52 0F F0 00 10 00 3E 3E");
+  const SlowMeterLine& meter = Meter(LoggedPage);
+  ReadHistoryImage(*meter_, hooks_);
+  ASSERT_EQ(meter.Writes().size(), 256u);
+  EXPECT_EQ(meter.Writes().front(), SpirFrame(0));
+  EXPECT_EQ(fw::EncodeHex(meter.Writes().back(), true), "3C 53 50 49 52 0F F0 00 10 00 3E 3E");
   // Page n is asked for while the progress shows n + 1 pages, reported once per page.
   std::vector<std::int64_t> expected;
   for (std::int64_t n = 0; n < 256; ++n) expected.push_back((n + 1) * 4096);
@@ -93,8 +111,7 @@ TEST_F(HistoryReaderTest, OnlyFfFfAtThePageEndStopsTheReading) {
     if (n == 4) page.replace(kPage - 2, 2, "\xFF\xFF");
     return page;
   };
-  MeterAnswers(pageFor);
-  const HistoryImage image = ReadHistoryImage(line_, hooks_);
+  const HistoryImage image = ReadHistoryImage(Meter(pageFor), hooks_);
   EXPECT_EQ(image.readLength, 5 * kPage);
   EXPECT_TRUE(image.bytes == Expected(pageFor, 5));
 }
@@ -114,12 +131,12 @@ TEST_F(HistoryReaderTest, EndsAfterTheLastPageOnSaveOrASilentMeterKeepingThePage
                {0, 0, 0, kMaxPageAttempts}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.saveAt + c.silentFrom);
-    MeterAnswers(LoggedPage, c.silentFrom);
     saveAt_ = c.saveAt;
-    const HistoryImage image = ReadHistoryImage(line_, hooks_);
+    const HistoryImage image = ReadHistoryImage(Meter(Memory(0, c.silentFrom)), hooks_);
     EXPECT_EQ(image.readLength, c.pages * kPage);
-    EXPECT_EQ(image.meterStoppedAnswering, c.silentFrom < kHistoryImageSize);
-    EXPECT_EQ(line_.Writes().size(), c.writes);
+    EXPECT_EQ(image.end, c.silentFrom < kHistoryImageSize ? HistoryReadEnd::kMeterSilent
+                                                          : HistoryReadEnd::kDone);
+    EXPECT_EQ(meter_->Writes().size(), c.writes);
     EXPECT_TRUE(image.bytes == Expected(LoggedPage, c.pages));
   }
 }
@@ -134,15 +151,60 @@ TEST_F(HistoryReaderTest, RetriesAPageWithTheSameFrameUntilTheLengthIsExact) {
   EXPECT_EQ(image.readLength, 2 * kPage);
   EXPECT_EQ(line_.Writes(), (std::vector<std::string>{SpirFrame(0), SpirFrame(kPage),
                                                       SpirFrame(kPage), SpirFrame(kPage)}));
-  EXPECT_EQ(line_.Trace(), "RWRRWRRWRRWR");
+  // Every request follows a drain, and none goes out while the last reply is still coming.
+  const std::string& trace = line_.Trace();
+  EXPECT_EQ(trace.find("WW"), std::string::npos);
+  for (std::size_t w = trace.find('W'); w != std::string::npos; w = trace.find('W', w + 1))
+    EXPECT_EQ(trace[w - 1], 'R');
   EXPECT_EQ(progress_, (std::vector<std::int64_t>{4096, 8192}));
+
+  // A line that never falls quiet is given up like a silent meter.
+  line_ = ScriptedLine();
+  line_.Respond([](const std::string&) { return std::vector<std::string>(100000, "noise"); });
+  EXPECT_EQ(ReadHistoryImage(line_, hooks_).end, HistoryReadEnd::kMeterSilent);
+  EXPECT_EQ(line_.Writes().size(), static_cast<std::size_t>(kMaxPageAttempts));
+}
+
+TEST_F(HistoryReaderTest, ASlowOrLossyMeterGivesTheExactMemoryWithoutNeedlessRequests) {
+  // Latency x reply time (0: all at once, 356 ms: a page paced at 115200 baud) x requests lost
+  // on the way. A late reply must be taken for the page it answers, never for the next one.
+  const std::function<bool(int)> lossy = [](int n) { return n == 2 || n == 5 || n == 6; };
+  constexpr std::size_t kPages = 5;
+  for (const int latency : {0, 300, 700, 1000, 2000, 6000})
+    for (const int replyMs : {0, 356})
+      for (const bool losing : {false, true}) {
+        SCOPED_TRACE(std::to_string(latency) + " ms late, " + std::to_string(replyMs) + " " +
+                     std::to_string(losing));
+        Meter(Memory(kPages), latency, replyMs, losing ? lossy : nullptr);
+        const HistoryImage image = ReadHistoryImage(*meter_, hooks_);
+        EXPECT_EQ(image.end, HistoryReadEnd::kDone);
+        EXPECT_EQ(image.readLength, kPages * kPage);
+        EXPECT_TRUE(image.bytes == Expected(Memory(kPages), kPages));
+        // No request again while the answer may still come; a meter in time costs the
+        // window per page and nothing more.
+        if (latency + replyMs < kPageAnswerMs) {
+          EXPECT_EQ(meter_->Writes().size(), kPages + (losing ? 3 : 0));
+        }
+        if (latency + replyMs <= kPageWindowMs && !losing) {
+          EXPECT_EQ(meter_->Now(), static_cast<long>(kPages * kPageWindowMs));
+        }
+      }
+}
+
+TEST_F(HistoryReaderTest, AClosedLineEndsTheReadingBeforeAnyFurtherRequest) {
+  closeAtWrite_ = 3;  // while the third page is waited for, in time or late
+  for (const int latency : {0, 1000}) {
+    const HistoryImage image = ReadHistoryImage(Meter(Memory(10), latency, 356), hooks_);
+    EXPECT_EQ(image.end, HistoryReadEnd::kLineClosed);
+    EXPECT_EQ(image.readLength, 2 * kPage);
+    EXPECT_EQ(meter_->Writes().size(), 3u);
+  }
 }
 
 TEST_F(HistoryReaderTest, OptionalHooksMayBeLeftEmpty) {
-  line_.Answer({LoggedPage(0)});  // then silence
   HistoryReaderHooks onlySleep;
   onlySleep.sleep = hooks_.sleep;
-  EXPECT_EQ(ReadHistoryImage(line_, onlySleep).readLength, kPage);
+  EXPECT_EQ(ReadHistoryImage(Meter(Memory(1)), onlySleep).readLength, kPage);
 }
 
 }  // namespace

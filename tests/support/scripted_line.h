@@ -17,6 +17,7 @@
 // Write, e.g. "RWR" for drain, write, read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -79,4 +80,60 @@ class ScriptedLine : public fw::SerialLine {
   std::vector<std::string> writes_;
   std::string trace_;
   int readAllCalls_ = 0;
+};
+
+// A meter that is slow but sound, on a clock that only Sleep moves: it answers every request it
+// gets, in turn, starting `latencyMs` after it takes the request up (once its previous reply is
+// out), each reply trickling in over `replyMs` like a paced line. `answer` gives the reply to a
+// frame; an empty reply means the request was lost on the way.
+class SlowMeterLine : public fw::SerialLine {
+ public:
+  using Answerer = std::function<std::string(const std::string& frame)>;
+  SlowMeterLine(int latencyMs, int replyMs, Answerer answer)
+      : latency_(latencyMs), replyTime_(replyMs), answer_(std::move(answer)) {}
+
+  void Sleep(int ms) { now_ += ms; }
+  long Now() const { return now_; }
+
+  void Write(const std::string& frame) override {
+    writes_.push_back(frame);
+    std::string reply = answer_(frame);
+    if (reply.empty()) return;
+    const long start = std::max(now_, busyUntil_) + latency_;
+    busyUntil_ = start + replyTime_;
+    pending_.push_back({start, std::move(reply), 0});
+  }
+
+  std::string ReadAll() override {
+    std::string out;
+    while (!pending_.empty()) {
+      Reply& r = pending_.front();
+      if (now_ < r.start) break;
+      const std::size_t due = now_ >= r.start + replyTime_
+                                  ? r.bytes.size()
+                                  : r.bytes.size() * static_cast<std::size_t>(now_ - r.start) /
+                                        static_cast<std::size_t>(replyTime_);
+      out += r.bytes.substr(r.sent, due - r.sent);
+      r.sent = due;
+      if (due < r.bytes.size()) break;
+      pending_.pop_front();
+    }
+    return out;
+  }
+
+  const std::vector<std::string>& Writes() const { return writes_; }
+
+ private:
+  struct Reply {
+    long start;
+    std::string bytes;
+    std::size_t sent;
+  };
+  int latency_;
+  int replyTime_;
+  Answerer answer_;
+  long now_ = 0;
+  long busyUntil_ = 0;
+  std::deque<Reply> pending_;
+  std::vector<std::string> writes_;
 };

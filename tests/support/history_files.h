@@ -1,0 +1,27 @@
+#pragma once
+// What a history download must leave on disk, and what it left.
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "history/history_csv.h"
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The decoder's CSV for the first `readLength` bytes of the meter's memory.
+inline std::string ExpectedCsv(const std::vector<std::uint8_t>& memory, std::size_t readLength) {
+  std::vector<std::uint8_t> image(memory.begin(), memory.begin() + readLength);
+  image.resize(1048576, 0);
+  std::string csv;
+  WriteHistoryCsv(image, readLength, [&](std::string_view t) { csv += t; }, {});
+  return csv;
+}
