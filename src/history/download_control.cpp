@@ -117,7 +117,7 @@ void MAGLYX::SaveButton_Action(QPushButton* sender) {
 void MAGLYX::Timer100ms_Action(fw::Timer*) {
   NoticeLostPort();
   ShowHistoryProgress();
-  // The screen mirror's orientation step joins here once the mirror exists.
+  ShowScreenMirror();
 }
 
 void MAGLYX::ShowHistoryProgress() {

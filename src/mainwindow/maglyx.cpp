@@ -302,7 +302,7 @@ void Bind(MAGLYX* window, QPushButton* button, void (MAGLYX::*handler)(QPushButt
   QObject::connect(button, &QPushButton::clicked, window,
                    [=] { fw::Dispatch([=] { (window->*handler)(button); }); });
 }
-[[maybe_unused]] void Bind(MAGLYX* window, QCheckBox* box, void (MAGLYX::*handler)(QCheckBox*)) {
+void Bind(MAGLYX* window, QCheckBox* box, void (MAGLYX::*handler)(QCheckBox*)) {
   QObject::connect(box, &QCheckBox::toggled, window,
                    [=] { fw::Dispatch([=] { (window->*handler)(box); }); });
 }
@@ -314,12 +314,10 @@ void Bind(MAGLYX* window, fw::TextArea* area, void (MAGLYX::*handler)(fw::TextAr
   QObject::connect(area, &QPlainTextEdit::textChanged, window,
                    [=] { fw::Dispatch([=] { (window->*handler)(area); }); });
 }
-[[maybe_unused]] void Bind(MAGLYX* window, fw::Canvas* canvas,
-                           void (MAGLYX::*handler)(fw::Canvas*, QPainter&)) {
+void Bind(MAGLYX* window, fw::Canvas* canvas, void (MAGLYX::*handler)(fw::Canvas*, QPainter&)) {
   canvas->Paint = [=](QPainter& g) { (window->*handler)(canvas, g); };
 }
-[[maybe_unused]] void Bind(MAGLYX* window, fw::Canvas* canvas,
-                           bool (MAGLYX::*handler)(fw::Canvas*, int, int)) {
+void Bind(MAGLYX* window, fw::Canvas* canvas, bool (MAGLYX::*handler)(fw::Canvas*, int, int)) {
   canvas->MouseDown = [=](int x, int y) { return (window->*handler)(canvas, x, y); };
 }
 void Bind(MAGLYX* window, fw::Timer* timer, void (MAGLYX::*handler)(fw::Timer*)) {
@@ -350,6 +348,24 @@ void MAGLYX::BindEvents() {
   bind(c.SaveButton, &MAGLYX::SaveButton_Action);
   bind(c.DSButton, &MAGLYX::DSButton_Action);
   bind(c.RefreshPorts, &MAGLYX::RefreshPorts_Action);
+  // The live mirror: frame, faces, keys, orientation, capture.
+  bind(c.SimBorder, &MAGLYX::SimBorder_Paint);
+  bind(c.CScreenH, &MAGLYX::CScreenH_Paint);
+  bind(c.S4H, &MAGLYX::S4H_MouseDown);
+  bind(c.S3H, &MAGLYX::S3H_MouseDown);
+  bind(c.S2H, &MAGLYX::S2H_MouseDown);
+  bind(c.S1H, &MAGLYX::S1H_MouseDown);
+  bind(c.CScreenV, &MAGLYX::CScreenV_Paint);
+  bind(c.S4V, &MAGLYX::S4V_MouseDown);
+  bind(c.S3V, &MAGLYX::S3V_MouseDown);
+  bind(c.S2V, &MAGLYX::S2V_MouseDown);
+  bind(c.S1V, &MAGLYX::S1V_MouseDown);
+  bind(c.bIsVerticalCheck, &MAGLYX::bIsVerticalCheck_Action);
+  bind(c.ZoomOut, &MAGLYX::ZoomOut_Action);
+  bind(c.ZoomIn, &MAGLYX::ZoomIn_Action);
+  bind(c.OnOff, &MAGLYX::OnOff_Action);
+  bind(&c.GSThread, &MAGLYX::GSThread_Run);
+  bind(c.GSTimer, &MAGLYX::GSTimer_Action);
 }
 
 template <class T>

@@ -175,6 +175,11 @@ class MAGLYX : public QMainWindow {
   std::string DiscardHistoryFile();
   // A port that hung up while connected (an adapter pulled out) is disconnected.
   void NoticeLostPort();
+  // One display capture on `line` (the capture thread's body; the line is a
+  // parameter so that tests can play the meter).
+  void CaptureScreen(fw::SerialLine& line);
+  // The mirror's orientation step, at the end of every Timer100ms tick.
+  void ShowScreenMirror();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -1,0 +1,202 @@
+// The live mirror: decoding the display, the capture against a scripted or a
+// pseudo-terminal meter, the orientation step and the keys.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "framework/exceptions.h"
+#include "framework/program_lock.h"
+#include "mainwindow/maglyx.h"
+#include "screen/lcd_page_image.h"
+#include "support/fake_desktop.h"
+#include "support/port_list.h"
+#include "support/pty.h"
+#include "support/scripted_line.h"
+
+namespace {
+
+using Lock = fw::ProgramLockHolder;
+
+// The ink pixels of a picture's written area; the rest of that area must be
+// paper and everything outside it fully transparent.
+std::vector<QPoint> Ink(const QImage& p, int width, int height) {
+  std::vector<QPoint> ink;
+  for (int y = 0; y < p.height(); ++y)
+    for (int x = 0; x < p.width(); ++x) {
+      const QRgb c = p.pixel(x, y);
+      if (x >= width || y >= height)
+        EXPECT_EQ(qAlpha(c), 0);
+      else if (c == kMirrorInkColor)
+        ink.push_back({x, y});
+      else
+        EXPECT_EQ(c, kMirrorPaperColor);
+    }
+  return ink;
+}
+
+TEST(LcdPageImage, EachBitLandsOnItsPixelInBothPictures) {
+  // Byte, value, ScreenH pixel, ScreenV pixel; then all paper and all ink.
+  const std::tuple<int, char, std::vector<QPoint>, std::vector<QPoint>> cases[] = {
+      {0, 1, {{0, 63}}, {{0, 0}}},
+      {127, 1, {{127, 63}}, {{0, 127}}},
+      {128, 1, {{0, 55}}, {{8, 0}}},
+      {1023, '\x80', {{127, 0}}, {{63, 127}}},
+      {-1, 0, {}, {}},
+      {-1, '\xFF', {}, {}}};
+  for (const auto& [at, value, h, v] : cases) {
+    std::string image(1024, at < 0 ? value : 0);
+    if (at >= 0) image[at] = value;
+    const fw::Picture sv = fw::NewPicture(128, 256), sh = fw::NewPicture(256, 128);
+    DrawLcdPageImage(image, *sv, *sh);
+    const bool all = value == '\xFF';
+    EXPECT_EQ(Ink(*sh, 128, 64), all ? Ink(*sh, 128, 64) : h);
+    EXPECT_EQ(Ink(*sv, 64, 128).size(), all ? 8192u : v.size());
+    if (!all) {
+      EXPECT_EQ(Ink(*sv, 64, 128), v);
+    }
+  }
+}
+
+class MirrorTest : public testing::Test {
+ public:
+  void SetUp() override { fw::SetSleepSpeedup(50); }
+  void TearDown() override {
+    window.reset();
+    fw::SetSleepSpeedup(1);
+  }
+  bool Idle() {
+    return !window->GSThreadRunning && window->SerialTimer()->Mode() == fw::Timer::kModeMultiple;
+  }
+  void StartCapture() {
+    Lock lock;
+    window->GSTimer_Action(window->GSTimer());
+  }
+  void ConnectTo(Pty& meter) {
+    ports.Set({{"meter", meter.SlavePath()}});
+    window->RefreshPorts()->click();
+    meter.Receive(std::chrono::milliseconds(100));  // the probe's request
+    window->ConnectButton()->click();
+    window->GSTimer()->SetMode(fw::Timer::kModeOff);  // captures only when a test asks
+  }
+
+  FakeDesktopScope desktop;
+  TestPorts ports;
+  std::unique_ptr<MAGLYX> window = std::make_unique<MAGLYX>();
+};
+
+TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
+  std::string frame(1024, '\x5A');
+  frame[0] = 1;  // ink at the bottom-left only, of its column
+  frame += '\xAA';
+  const std::pair<std::string, bool> replies[] = {{"", false},
+                                                  {frame.substr(1), false},
+                                                  {frame + '\xAA', false},
+                                                  {frame.substr(0, 1024) + '\xAB', false},
+                                                  {frame, true},
+                                                  {frame, true}};
+  fw::Picture h, v;
+  for (const auto& [reply, accepted] : replies) {
+    ScriptedLine line;
+    line.Receive(std::string(1024, '\xFF') + '\xAA');  // late, for an earlier request
+    // The line splits the reply between the two reads; the tail is drained after.
+    line.Answer({reply.substr(0, 600), reply.substr(std::min<size_t>(600, reply.size())), "tail"});
+    {
+      Lock lock;
+      window->CaptureScreen(line);
+    }
+    EXPECT_EQ(line.Writes(), std::vector<std::string>{"<GETSCREEN>>"});
+    EXPECT_EQ(line.Trace() + std::to_string(line.Unread()), "RWRRR0");
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(IsScreenFrame(reply), accepted);
+    // A rejected reply leaves the very same pictures (none before the first frame).
+    EXPECT_EQ((window->ScreenH != h) + (window->ScreenV != v), accepted ? 2 : 0);
+    h = window->ScreenH;
+    v = window->ScreenV;
+    // Byte 0 decides: the late all-ink frame was drained, not shown.
+    if (accepted) {
+      EXPECT_EQ(h->pixel(0, 63), kMirrorInkColor);
+      EXPECT_EQ(h->pixel(0, 62), kMirrorPaperColor);
+    }
+  }
+}
+
+TEST_F(MirrorTest, EndStepsRunOnEveryExitAndATickMeanwhileDoesNothing) {
+  struct BrokenLine : ScriptedLine {
+    MirrorTest* test;
+    void Write(const std::string&) override {
+      EXPECT_FALSE(test->Idle());
+      test->StartCapture();  // a tick during the capture
+      throw fw::IOException(5, "device failed");
+    }
+  } broken;
+  broken.test = this;
+  EXPECT_THROW((Lock(), window->CaptureScreen(broken)), fw::IOException);
+  EXPECT_FALSE(window->GSThread()->IsRunning());
+  EXPECT_EQ(broken.Trace(), "RR");  // the drains before and after
+  EXPECT_TRUE(Idle());
+  // On a closed port the real capture ends quietly; a window closed amid one.
+  StartCapture();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window->GSThread()->IsRunning(); }, 5000));
+  EXPECT_TRUE(Idle() && desktop->messages.empty() && !window->ScreenV);
+  StartCapture();
+  window.reset();
+}
+
+TEST_F(MirrorTest, TheConsoleWaitsForTheCaptureAndSeesNothingOfIt) {
+  fw::SetSleepSpeedup(1);
+  Pty meter;
+  ConnectTo(meter);
+  StartCapture();
+  EXPECT_EQ(meter.Receive(), "<GETSCREEN>>");
+  QTest::mouseClick(window->S2V(), Qt::LeftButton);
+  meter.Send("meant for nobody");
+  EXPECT_EQ(meter.Receive(std::chrono::milliseconds(100)), "");  // the key waits
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Idle() && window->TxBuffer.empty(); }, 5000));
+  EXPECT_EQ(meter.Receive(), "<KEY1>>");
+  EXPECT_EQ(window->SerialSize()->text(), "19");
+}
+
+TEST_F(MirrorTest, EachKeyStoresItsCommandAndOnlyTheLatestGoesOut) {
+  Pty meter;
+  ConnectTo(meter);
+  window->SerialTimer()->SetMode(fw::Timer::kModeOff);
+  std::string sent;
+  for (QWidget* key : std::initializer_list<QWidget*>{
+           window->S1H(), window->S2H(), window->S3H(), window->S4H(), window->S1V(), window->S2V(),
+           window->S3V(), window->S4V(), window->ZoomOut(), window->ZoomIn(), window->OnOff()}) {
+    QTest::mouseClick(key, Qt::LeftButton, {}, QPoint(2, 2));
+    sent += window->TxBuffer;
+  }
+  EXPECT_EQ(sent,
+            "<KEY0>><KEY1>><KEY2>><KEY3>><KEY0>><KEY1>><KEY2>><KEY3>>"
+            "<KEYHOLD1>><KEYHOLD2>><KEYHOLD3>>");
+  for (int tick = 0; tick < 2; ++tick) (Lock(), window->SerialTimer_Action(window->SerialTimer()));
+  EXPECT_EQ(meter.Receive(), "<KEYHOLD3>>");
+}
+
+TEST_F(MirrorTest, TheTickShowsTheChosenFaceAndOnceAFrameCameItsKeys) {
+  const std::vector<QWidget*> keysH{window->S1H(), window->S2H(), window->S3H(), window->S4H()},
+      keysV{window->S1V(), window->S2V(), window->S3V(), window->S4V()};
+  auto shown = [](const std::vector<QWidget*>& keys, bool wanted) {
+    return std::all_of(keys.begin(), keys.end(),
+                       [&](QWidget* k) { return k->isHidden() != wanted; });
+  };
+  for (const bool frame : {false, true}) {
+    if (frame) window->ScreenV = fw::NewPicture(128, 256);
+    for (const bool vertical : {true, false, true}) {
+      if (window->bIsVerticalCheck()->isChecked() != vertical) window->bIsVerticalCheck()->click();
+      ASSERT_EQ(window->bIsVerticalLCD, vertical);
+      (Lock(), window->Timer100ms_Action(window->Timer100ms()));
+      EXPECT_TRUE(window->CScreenV()->isHidden() != vertical &&
+                  window->CScreenH()->isHidden() == vertical);
+      // Before a frame the keys keep their design visibility.
+      EXPECT_TRUE(shown(keysV, vertical || !frame) && shown(keysH, !vertical || !frame));
+    }
+  }
+}
+
+}  // namespace
