@@ -148,7 +148,7 @@ TEST_F(LinkTest, TheFreeCommandGoesOutAsTypedOnlyWhileConnected) {
   EXPECT_TRUE(window->TxBuffer.empty());
   Connect();
   StopConsoleTimer();
-  window->SendCommand2()->click();
+  QTest::keyClick(window->Command2(), Qt::Key_Return);  // presses the field's "Send"
   Tick();
   EXPECT_EQ(meter.Receive(), "abc");
   // An empty free command empties a waiting one.

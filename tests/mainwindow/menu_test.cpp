@@ -47,27 +47,56 @@ TEST(MenuBar, IsBuiltOnceAndSharedWithTheWindow) {
   EXPECT_EQ(window.menuBar(), &MainMenuBar::Instance());
 }
 
-TEST(MenuBar, EditItemsWorkOnTheFocusedTextControl) {
+class EditMenuTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(QTest::qWaitForWindowExposed(&window)); }
+  void Focus(QWidget* control) {
+    window.activateWindow();
+    control->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == control; }));
+  }
+  void Item(const char* name) { MainMenuBar::Instance().Child(name)->trigger(); }
   MAGLYX window;
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+};
+
+TEST_F(EditMenuTest, ItemsWorkOnTheFocusedTextField) {
   QLineEdit* field = window.Command2();
   field->setText("<GETVER>>");
-  window.activateWindow();
-  field->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
-  MainMenuBar& bar = MainMenuBar::Instance();
-  bar.Child("EditSelectAll")->trigger();
+  Focus(field);
+  Item("EditSelectAll");
   EXPECT_EQ(field->selectedText(), "<GETVER>>");
-  bar.Child("EditCut")->trigger();
+  Item("EditCut");
   EXPECT_EQ(field->text(), "");
-  bar.Child("EditPaste")->trigger();
-  bar.Child("EditPaste")->trigger();
+  Item("EditPaste");
+  Item("EditPaste");
   EXPECT_EQ(field->text(), "<GETVER>><GETVER>>");
-  bar.Child("EditUndo")->trigger();
+  Item("EditUndo");
   EXPECT_EQ(field->text(), "<GETVER>>");
-  bar.Child("EditSelectAll")->trigger();
-  bar.Child("EditClear")->trigger();
+  Item("EditSelectAll");
+  Item("EditClear");
   EXPECT_EQ(field->text(), "");
+}
+
+TEST_F(EditMenuTest, ReadOnlyControlsOnlyCopyAndSelect) {
+  window.SerialText()->AppendText("reply\r\n");
+  QApplication::clipboard()->setText("pasted");
+  for (QWidget* control :
+       {static_cast<QWidget*>(window.SerialSize()), static_cast<QWidget*>(window.SerialText())}) {
+    SCOPED_TRACE(control->objectName().toStdString());
+    const QString before = window.SerialSize()->text() + window.SerialText()->Text();
+    Focus(control);
+    for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditClear", "EditUndo"})
+      Item(item);
+    for (QKeySequence::StandardKey key :
+         {QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo, QKeySequence::SelectAll})
+      QTest::keySequence(control, QKeySequence(key));
+    EXPECT_EQ(window.SerialSize()->text() + window.SerialText()->Text(), before);
+    Item("EditCopy");
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              control == window.SerialSize() ? "19" : "Welcome to MAGLYX!\nreply\n");
+  }
+  // The console keeps no undo history of what it was sent.
+  EXPECT_FALSE(window.SerialText()->document()->isUndoAvailable());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -106,6 +107,17 @@ TEST_F(WindowTest, ControlsShowTheirDesignTexts) {
   EXPECT_EQ(window->SerialPortsPopupMenu()->currentIndex(), -1);
   EXPECT_TRUE(window->bIsVerticalCheck()->isChecked());
   EXPECT_TRUE(window->SerialText()->isReadOnly());
+}
+
+TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
+  fw::PopupMenu* list = window->SerialPortsPopupMenu();
+  list->addItem("MXR-420 EMF Meter V1.12\r\n");
+  EXPECT_EQ(list->toolTip(), "MXR-420 EMF Meter V1.12");
+  EXPECT_EQ(list->width(), 167);
+  list->showPopup();
+  EXPECT_GE(list->view()->viewport()->width(), list->view()->sizeHintForColumn(0));
+  list->hidePopup();
+  EXPECT_EQ(window->Command1()->toolTip(), "") << "a row that fits needs no tip";
 }
 
 TEST_F(WindowTest, RadioGroupsAreIndependent) {
