@@ -74,24 +74,7 @@ TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
   for (const auto& [control, place] : places) EXPECT_EQ(At(control), place);
 }
 
-TEST_F(WindowTest, OnlyTheDownloadControlsHideAndTheConnectionBoundOnesAreOff) {
-  EXPECT_FALSE(window->SaveButton()->isVisible());
-  EXPECT_FALSE(window->DownloadingLabel()->isVisible());
-  for (QWidget* shown : std::initializer_list<QWidget*>{
-           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(),
-           window->DownloadProgressBar(), window->SS1(), window->SerialText()})
-    EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
-  for (QWidget* off : std::initializer_list<QWidget*>{
-           window->ConnectButton(), window->SendCommand1(), window->SendCommand2(),
-           window->DHButton(), window->DSButton(), window->OnOff(), window->ZoomIn(),
-           window->ZoomOut(), window->SyncTime()})
-    EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
-  for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
-                                                     window->S1H()})
-    EXPECT_TRUE(on->isEnabled());
-}
-
-TEST_F(WindowTest, ControlsShowTheirDesignTexts) {
+TEST_F(WindowTest, ControlsShowTheirDesignTextsAndStates) {
   EXPECT_EQ(window->SerialText()->Text(), "Welcome to MAGLYX!\n");
   EXPECT_EQ(window->SerialText()->Length(), 19);
   EXPECT_EQ(window->SerialSize()->text(), "19");
@@ -107,6 +90,21 @@ TEST_F(WindowTest, ControlsShowTheirDesignTexts) {
   EXPECT_EQ(window->SerialPortsPopupMenu()->currentIndex(), -1);
   EXPECT_TRUE(window->bIsVerticalCheck()->isChecked());
   EXPECT_TRUE(window->SerialText()->isReadOnly());
+
+  EXPECT_FALSE(window->SaveButton()->isVisible());
+  EXPECT_FALSE(window->DownloadingLabel()->isVisible());
+  for (QWidget* shown : std::initializer_list<QWidget*>{
+           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(),
+           window->DownloadProgressBar(), window->SS1(), window->SerialText()})
+    EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
+  for (QWidget* off : std::initializer_list<QWidget*>{
+           window->ConnectButton(), window->SendCommand1(), window->SendCommand2(),
+           window->DHButton(), window->DSButton(), window->OnOff(), window->ZoomIn(),
+           window->ZoomOut(), window->SyncTime()})
+    EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+  for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
+                                                     window->S1H()})
+    EXPECT_TRUE(on->isEnabled());
 }
 
 TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
@@ -176,16 +174,10 @@ class ScrollDownTest : public WindowTest {
   }
 };
 
-TEST_F(ScrollDownTest, KeepsSixLinesAboveTheLastWhenThereAreMore) {
-  // Lines count from 0: the text of 8 lines ends on line 7.
-  EXPECT_EQ(TopLineAfterScrollDown(8), 1);
-  EXPECT_EQ(TopLineAfterScrollDown(101), 94);
-}
-
-TEST_F(ScrollDownTest, UpToSixTheEndLineItselfIsTheTop) {
-  // Ends on line 6: the top line is 6, not 0.
-  EXPECT_EQ(TopLineAfterScrollDown(7), 6);
-  EXPECT_EQ(TopLineAfterScrollDown(1), 0);
+TEST_F(ScrollDownTest, KeepsSixLinesAboveTheLastOrTheLastLineItselfUpToSix) {
+  // Lines count from 0: a text of 8 lines ends on line 7, one of 7 lines on line 6.
+  const std::pair<int, int> cases[] = {{8, 1}, {101, 94}, {7, 6}, {1, 0}};
+  for (const auto& [lines, top] : cases) EXPECT_EQ(TopLineAfterScrollDown(lines), top) << lines;
 }
 
 TEST_F(ScrollDownTest, LeavesTextAndSelectionAlone) {
