@@ -53,28 +53,7 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
   EXPECT_EQ(window->DHThread()->Priority(), 20);
   EXPECT_EQ(window->GSThread()->Priority(), 5);
   EXPECT_FALSE(window->Serial1()->IsOpen());
-}
 
-TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
-  // Window content coordinates, also for controls inside another control.
-  const std::pair<QWidget*, QRect> places[] = {{window->SimBorder(), {15, 196, 291, 288}},
-                                               {window->CScreenH(), {30, 211, 261, 136}},
-                                               {window->S4H(), {228, 237, 21, 17}},
-                                               {window->S1V(), {69, 408, 21, 17}},
-                                               {window->OnOff(), {198, 359, 80, 22}},
-                                               {window->SerialText(), {329, 12, 293, 137}},
-                                               {window->DownloadingLabel(), {15, 110, 159, 16}},
-                                               {window->SS4(), {142, 162, 32, 20}},
-                                               {window->HEXButton(), {392, 167, 58, 20}},
-                                               {window->RefreshPorts(), {15, 12, 40, 20}}};
-  for (const auto& [control, place] : places)
-    EXPECT_EQ(At(control), place) << control->objectName().toStdString();
-  window->resize(900, 700);
-  QTest::qWait(50);
-  for (const auto& [control, place] : places) EXPECT_EQ(At(control), place);
-}
-
-TEST_F(WindowTest, ControlsShowTheirDesignTextsAndStates) {
   EXPECT_EQ(window->SerialText()->Text(), "Welcome to MAGLYX!\n");
   EXPECT_EQ(window->SerialText()->Length(), 19);
   EXPECT_EQ(window->SerialSize()->text(), "19");
@@ -105,6 +84,25 @@ TEST_F(WindowTest, ControlsShowTheirDesignTextsAndStates) {
   for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
                                                      window->S1H()})
     EXPECT_TRUE(on->isEnabled());
+}
+
+TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
+  // Window content coordinates, also for controls inside another control.
+  const std::pair<QWidget*, QRect> places[] = {{window->SimBorder(), {15, 196, 291, 288}},
+                                               {window->CScreenH(), {30, 211, 261, 136}},
+                                               {window->S4H(), {228, 237, 21, 17}},
+                                               {window->S1V(), {69, 408, 21, 17}},
+                                               {window->OnOff(), {198, 359, 80, 22}},
+                                               {window->SerialText(), {329, 12, 293, 137}},
+                                               {window->DownloadingLabel(), {15, 110, 159, 16}},
+                                               {window->SS4(), {142, 162, 32, 20}},
+                                               {window->HEXButton(), {392, 167, 58, 20}},
+                                               {window->RefreshPorts(), {15, 12, 40, 20}}};
+  for (const auto& [control, place] : places)
+    EXPECT_EQ(At(control), place) << control->objectName().toStdString();
+  window->resize(900, 700);
+  QTest::qWait(50);
+  for (const auto& [control, place] : places) EXPECT_EQ(At(control), place);
 }
 
 TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
