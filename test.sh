@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
-# Builds MAGLYX with its tests and runs them all: unit, window and end-to-end
-# tests, then the cooperative-thread tests once more under ThreadSanitizer.
+# Builds MAGLYX with its tests and runs the whole suite three times: as built
+# for use, under AddressSanitizer + UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer. Any failure, or any sanitizer report, fails the script.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh
+scripts/deps.sh test
 jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build
-QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+# The sanitizer builds need no benchmarks, and only line tables for their
+# reports; -O1 keeps them quick to build and still quick to run.
+sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAGLYX_TESTS=ON -DMAGLYX_BENCH=OFF
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1")
 
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAGLYX_TSAN=ON >/dev/null
-cmake --build build-tsan --target test_coop
-TSAN_OPTIONS="halt_on_error=1" ctest --test-dir build-tsan -R '^Coop|^ProgramLock|^Thread' \
-  --output-on-failure -j "$jobs" --timeout 300
+suite() {  # suite NAME BUILD-FOLDER CMAKE-OPTIONS...
+  local name=$1 dir=$2
+  shift 2
+  echo "== $name =="
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+suite "Tests" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMAGLYX_TESTS=ON
+
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  suite "Tests under AddressSanitizer and UndefinedBehaviorSanitizer" build-asan \
+  "${sanitized[@]}" -DMAGLYX_ASAN=ON
+
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
+  suite "Tests under ThreadSanitizer" build-tsan "${sanitized[@]}" -DMAGLYX_TSAN=ON

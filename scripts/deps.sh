@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when missing.
+# Installs the Debian packages that are missing for running the program
+# ("run": compiler, CMake, Qt) or for testing it as well ("test": GoogleTest,
+# Google Benchmark, the locale the tests switch to).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  libbenchmark-dev fonts-dejavu-core locales)
+run=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
+test=("${run[@]}" libgtest-dev libgmock-dev libbenchmark-dev locales)
+case "${1:-}" in
+  run) packages=("${run[@]}") ;;
+  test) packages=("${test[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -17,6 +25,6 @@ if ((${#missing[@]})); then
 fi
 
 # The tests check that numbers keep their decimal point on a German desktop.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if [ "$1" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   "${sudo_cmd[@]}" localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 || echo "note: no de_DE locale; that test is skipped"
 fi

@@ -15,23 +15,27 @@ QKeySequence ShortcutFromText(const QString& text) {
   return QKeySequence(portable);
 }
 
-// The Edit items act on whichever text control has the focus.
+// The Edit items act on whichever text control has the focus. A read-only
+// control (the console, the byte counter) only shows what the program wrote:
+// there, copying and selecting are all an item may do.
 void EditFocused(const QString& item) {
   QWidget* focus = QApplication::focusWidget();
-  if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+  auto* line = qobject_cast<QLineEdit*>(focus);
+  auto* text = qobject_cast<QPlainTextEdit*>(focus);
+  if (line == nullptr && text == nullptr) return;
+  if (item == "EditCopy") return line ? line->copy() : text->copy();
+  if (item == "EditSelectAll") return line ? line->selectAll() : text->selectAll();
+  if (line ? line->isReadOnly() : text->isReadOnly()) return;
+  if (line) {
     if (item == "EditUndo") line->undo();
     if (item == "EditCut") line->cut();
-    if (item == "EditCopy") line->copy();
     if (item == "EditPaste") line->paste();
-    if (item == "EditClear" && !line->isReadOnly()) line->del();
-    if (item == "EditSelectAll") line->selectAll();
-  } else if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) {
+    if (item == "EditClear") line->del();
+  } else {
     if (item == "EditUndo") text->undo();
     if (item == "EditCut") text->cut();
-    if (item == "EditCopy") text->copy();
     if (item == "EditPaste") text->paste();
-    if (item == "EditClear" && !text->isReadOnly()) text->textCursor().removeSelectedText();
-    if (item == "EditSelectAll") text->selectAll();
+    if (item == "EditClear") text->textCursor().removeSelectedText();
   }
 }
 

@@ -54,11 +54,14 @@ void RunFrameworkInitialization(const StartupHooks& hooks) {
 // The start-up road and the event loop. An exception from any step skips the
 // rest and goes to the framework's handling; the process still finishes below.
 // Returns the exit code that the event loop was asked to end with; 1 when
-// start-up failed before the loop ran.
+// start-up failed or left no main window.
 int Main(const StartupHooks& hooks) {
   try {
     EarlyStartup(hooks);
     RunFrameworkInitialization(hooks);
+    // A late step that failed has been reported; with no window there is
+    // nothing the event loop could ever do, so the run ends here.
+    if (MAGLYX::Existing() == nullptr) return 1;
     Steps().push_back("Run");
     return g_app->Run();
   } catch (...) {

@@ -1,5 +1,6 @@
 #include "framework/controls.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -11,6 +12,7 @@
 #include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <algorithm>
 
 #include "framework/dispatch.h"
 
@@ -77,6 +79,34 @@ class SingleLineDelegate : public QStyledItemDelegate {
 
 PopupMenu::PopupMenu(QWidget* parent) : QComboBox(parent) {
   setItemDelegate(new SingleLineDelegate(this));
+  connect(this, &QComboBox::currentTextChanged, this, [this] { UpdateToolTip(); });
+}
+
+void PopupMenu::showPopup() {
+  // Rows are read in the list, so none is cut there, however narrow the control.
+  QAbstractItemView* list = view();
+  const int margins = 2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  list->setMinimumWidth(std::max(width(), list->sizeHintForColumn(0) + margins));
+  QComboBox::showPopup();
+}
+
+void PopupMenu::UpdateToolTip() {
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  const QRect label =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+  const QString text = SingleLine(currentText());
+  setToolTip(fontMetrics().horizontalAdvance(text) > label.width() ? text : QString());
+}
+
+void PopupMenu::resizeEvent(QResizeEvent* event) {
+  QComboBox::resizeEvent(event);
+  UpdateToolTip();
+}
+
+void PopupMenu::changeEvent(QEvent* event) {
+  QComboBox::changeEvent(event);
+  if (event->type() == QEvent::FontChange) UpdateToolTip();
 }
 
 QString PopupMenu::SingleLine(QString text) {
@@ -102,7 +132,7 @@ QFont ControlFont() {
   if (QFontInfo(font).family() == QStringLiteral("Consolas")) return font;
   // The platform's fixed-width font is usually wider than Consolas (whose
   // characters are 0.55 em wide), and the controls have fixed sizes made for
-  // Consolas: shrink the stand-in so that captions still fit.
+  // Consolas: shrink the replacement so that captions still fit.
   font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPointSizeF(QApplication::font().pointSizeF());
   const double em = QFontInfo(font).pixelSize();

@@ -49,15 +49,23 @@ class TextArea : public QPlainTextEdit {
 
 // A drop-down list. A row's text is kept exactly as given (a meter's reply
 // may end in line ends); it is drawn on one line, control characters shown as
-// spaces, so that such a row does not break the control's look.
+// spaces, so that such a row does not break the control's look. The closed
+// control keeps its size and may cut the selected row; then its tooltip holds
+// the whole row, and the opened list is as wide as its widest row.
 class PopupMenu : public QComboBox {
   Q_OBJECT
  public:
   explicit PopupMenu(QWidget* parent = nullptr);
   static QString SingleLine(QString text);
+  void showPopup() override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void UpdateToolTip();
 };
 
 // Applies the window's control font: "Consolas" where it exists, else the

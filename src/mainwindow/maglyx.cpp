@@ -210,6 +210,9 @@ void MAGLYX::CreateControls() {
   c.SerialText = Place(new fw::TextArea(w), w, w, 329, 12, 293, 137, "SerialText");
   c.SerialText->setPlainText(QStringLiteral("Welcome to MAGLYX!\r"));
   c.SerialText->setReadOnly(true);
+  // Only the program writes here: its appends are no edits to undo, and an
+  // undo history would keep a second copy of everything received.
+  c.SerialText->setUndoRedoEnabled(false);
   c.SerialText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   c.SerialText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   c.SerialText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -224,6 +227,8 @@ void MAGLYX::CreateControls() {
   c.Command2 = Place(new QLineEdit(w), w, w, 15, 60, 206, 22, "Command2");
   tab(w, 6, c.Command2);
   c.SendCommand2 = button(w, 232, 60, 80, 22, "SendCommand2", 7, "Send", false);
+  // Return in the typed command presses its own "Send" (which does nothing while disabled).
+  QObject::connect(c.Command2, &QLineEdit::returnPressed, c.SendCommand2, &QPushButton::click);
   c.ClearButton = button(w, 534, 167, 80, 22, "ClearButton", 10, "Clear", true);
   c.DHButton = button(w, 178, 128, 133, 22, "DHButton", 11, "Download History", false);
 

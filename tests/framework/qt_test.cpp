@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -108,6 +109,20 @@ TEST(DispatchTest, ExceptionsEscapingProgramCodeAreReportedAndTheProgramGoesOn) 
   bool ranAfter = false;
   fw::Dispatch([&] { ranAfter = true; });
   EXPECT_TRUE(ranAfter);
+}
+
+TEST(DesktopTest, MessageBoxesAreTitledLikeTheWindow) {
+  auto previous = fw::SetDesktopServices(fw::MakeQtDesktopServices());
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    box->close();
+  });
+  fw::MsgBox("Meter not found");
+  fw::SetDesktopServices(std::move(previous));
+  EXPECT_EQ(title, "MAGLYX");
 }
 
 struct ModalCall {

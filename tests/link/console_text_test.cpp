@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <vector>
 
 #include "link/console_text.h"
 
 namespace {
 
-QString Ascii(std::initializer_list<std::string> reads) {
+QString Ascii(const std::vector<std::string>& reads) {
   ConsoleLine line;
   QString text;
   for (const std::string& read : reads) text += ConsoleAsciiText(read, line);
@@ -22,34 +23,26 @@ QString Hex(std::initializer_list<std::string> reads) {
   return text;
 }
 
-TEST(ConsoleAscii, SuccessiveReadsRunOnWithNothingBetween) {
-  EXPECT_EQ(Ascii({"AB", "C"}), "ABC");
-  EXPECT_EQ(Ascii({"MXR-420 ", "EMF", " V1"}), "MXR-420 EMF V1");
-}
-
-TEST(ConsoleAscii, EveryKindOfLineEndEndsOneLine) {
-  EXPECT_EQ(Ascii({"a\r\nb"}), "a\nb");
-  EXPECT_EQ(Ascii({"a\rb"}), "a\nb");
-  EXPECT_EQ(Ascii({"a\nb"}), "a\nb");
-  EXPECT_EQ(Ascii({"a\n\nb"}), "a\n\nb");
-  EXPECT_EQ(Ascii({"a\r\rb"}), "a\n\nb");
-  EXPECT_EQ(Ascii({"a\n\rb"}), "a\n\nb");
-}
-
-TEST(ConsoleAscii, ACrLfSplitBetweenReadsIsStillOneLineEnd) {
-  EXPECT_EQ(Ascii({"OK\r", "\nNEXT"}), "OK\nNEXT");
-  // Only the LF right after the CR belongs to it.
-  EXPECT_EQ(Ascii({"OK\r", "X\n"}), "OK\nX\n");
-  // A tick that read nothing in between does not part them.
-  EXPECT_EQ(Ascii({"OK\r", "", "\n"}), "OK\n");
-}
-
-TEST(ConsoleAscii, UnprintableBytesShowAsDots) {
-  const QString dot(QChar(0x00B7));
-  EXPECT_EQ(Ascii({std::string("A\0B", 3)}), "A" + dot + "B");
-  EXPECT_EQ(Ascii({"\x1b[0m"}), dot + "[0m");
-  EXPECT_EQ(Ascii({"\x7f\x80\xaa\xff"}), dot + dot + dot + dot);
-  EXPECT_EQ(Ascii({"a\tb ~"}), "a\tb ~");
+TEST(ConsoleAscii, ReadsRunOnAndEveryKindOfLineEndEndsOneLine) {
+  const QString dot(QChar(0x00B7));  // unprintable bytes show as dots
+  const std::pair<std::vector<std::string>, QString> cases[] = {
+      {{"AB", "C"}, "ABC"},
+      {{"a\r\nb"}, "a\nb"},
+      {{"a\rb"}, "a\nb"},
+      {{"a\n\nb"}, "a\n\nb"},
+      {{"a\r\rb"}, "a\n\nb"},
+      {{"a\n\rb"}, "a\n\nb"},
+      // A CR LF split between reads, even with an empty read between, is one line end;
+      // only the LF right after the CR belongs to it.
+      {{"OK\r", "\nNEXT"}, "OK\nNEXT"},
+      {{"OK\r", "", "\n"}, "OK\n"},
+      {{"OK\r", "X\n"}, "OK\nX\n"},
+      {{std::string("A\0B", 3)}, "A" + dot + "B"},
+      {{"\x1b[0m"}, dot + "[0m"},
+      {{"\x7f\x80\xaa\xff"}, dot + dot + dot + dot},
+      {{"a\tb ~"}, "a\tb ~"},
+  };
+  for (const auto& [reads, text] : cases) EXPECT_EQ(Ascii(reads), text) << text.toStdString();
 }
 
 TEST(ConsoleAscii, AnEndlessLineIsBrokenAcrossReads) {

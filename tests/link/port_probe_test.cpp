@@ -106,13 +106,10 @@ TEST_F(PortProbeTest, AReplyWithoutTheMeterMarkIsListedByName) {
   EXPECT_EQ(Rows(), QStringList({"quiet meter", "missing"}));
 }
 
-TEST_F(PortProbeTest, NoPortsNoRows) {
-  Refresh();
+TEST_F(PortProbeTest, ConnectFollowsWhetherARowIsSelected) {
+  Refresh();  // no ports, no rows
   EXPECT_EQ(List()->count(), 0);
   EXPECT_FALSE(window->ConnectButton()->isEnabled());
-}
-
-TEST_F(PortProbeTest, ConnectFollowsWhetherARowIsSelected) {
   ports.Set({{"a", kMissing}, {"b", kMissing}});
   Refresh();
   EXPECT_TRUE(window->ConnectButton()->isEnabled());

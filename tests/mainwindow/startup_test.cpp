@@ -49,19 +49,32 @@ TEST(Startup, RunsInOrderShowsTheWindowAndClosesWithStatusZero) {
   EXPECT_TRUE(desktop->messages.empty());
 }
 
-TEST(Startup, AFailureBeforeTheLoopIsReportedAndTheProcessStillFinishes) {
+// A failure in the early steps, or in the late one that leaves no window.
+class StartupFailure : public testing::TestWithParam<bool> {};
+
+TEST_P(StartupFailure, IsReportedAndEndsTheRunWithAnErrorStatus) {
   FakeDesktopScope desktop;
   StartupHooks hooks;
-  hooks.afterAppInstance = [] { throw std::runtime_error("no menu today"); };
-  const int status = RunProgram(hooks);
+  auto fail = [] { throw std::runtime_error("no menu today"); };
+  if (GetParam()) {
+    hooks.afterLateStartup = [&] {
+      MAGLYX::Destroy();
+      fail();
+    };
+  } else {
+    hooks.afterAppInstance = fail;
+  }
+  const int status = RunProgram(hooks);  // returns instead of waiting in a windowless loop
   EXPECT_NE(status, 0);
   const auto& steps = StartupSteps();
-  EXPECT_EQ(std::count(steps.begin(), steps.end(), "UnhandledException"), 1);
   EXPECT_EQ(std::count(steps.begin(), steps.end(), "Run"), 0);
   EXPECT_EQ(steps.back(), "Finalizers");
   ASSERT_EQ(desktop->messages.size(), 1u);
   EXPECT_NE(desktop->messages[0].find("no menu today"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Startup, StartupFailure, testing::Bool(),
+                         [](const auto& info) { return info.param ? "Late" : "Early"; });
 
 TEST(Startup, QuitFromTheFileMenuEndsTheRun) {
   FakeDesktopScope desktop;

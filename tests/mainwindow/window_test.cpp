@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -52,6 +53,37 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
   EXPECT_EQ(window->DHThread()->Priority(), 20);
   EXPECT_EQ(window->GSThread()->Priority(), 5);
   EXPECT_FALSE(window->Serial1()->IsOpen());
+
+  EXPECT_EQ(window->SerialText()->Text(), "Welcome to MAGLYX!\n");
+  EXPECT_EQ(window->SerialText()->Length(), 19);
+  EXPECT_EQ(window->SerialSize()->text(), "19");
+  EXPECT_EQ(window->DownloadingLabel()->text(), "Downloading...0 Bytes");
+  // A doubled ampersand is how a button shows one "&".
+  EXPECT_EQ(window->SaveButton()->text(), "Stop && Save");
+  EXPECT_EQ(window->SyncTime()->text(), "Sync Date && Time");
+  QStringList rows;
+  for (int i = 0; i < window->Command1()->count(); ++i) rows << window->Command1()->itemText(i);
+  EXPECT_EQ(rows,
+            QStringList({"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"}));
+  EXPECT_EQ(window->Command1()->currentIndex(), 0);
+  EXPECT_EQ(window->SerialPortsPopupMenu()->currentIndex(), -1);
+  EXPECT_TRUE(window->bIsVerticalCheck()->isChecked());
+  EXPECT_TRUE(window->SerialText()->isReadOnly());
+
+  EXPECT_FALSE(window->SaveButton()->isVisible());
+  EXPECT_FALSE(window->DownloadingLabel()->isVisible());
+  for (QWidget* shown : std::initializer_list<QWidget*>{
+           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(),
+           window->DownloadProgressBar(), window->SS1(), window->SerialText()})
+    EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
+  for (QWidget* off : std::initializer_list<QWidget*>{
+           window->ConnectButton(), window->SendCommand1(), window->SendCommand2(),
+           window->DHButton(), window->DSButton(), window->OnOff(), window->ZoomIn(),
+           window->ZoomOut(), window->SyncTime()})
+    EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+  for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
+                                                     window->S1H()})
+    EXPECT_TRUE(on->isEnabled());
 }
 
 TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
@@ -73,39 +105,15 @@ TEST_F(WindowTest, ControlsSitAtTheirDesignPlacesAndStayThere) {
   for (const auto& [control, place] : places) EXPECT_EQ(At(control), place);
 }
 
-TEST_F(WindowTest, OnlyTheDownloadControlsHideAndTheConnectionBoundOnesAreOff) {
-  EXPECT_FALSE(window->SaveButton()->isVisible());
-  EXPECT_FALSE(window->DownloadingLabel()->isVisible());
-  for (QWidget* shown : std::initializer_list<QWidget*>{
-           window->CScreenH(), window->CScreenV(), window->S1H(), window->S4V(),
-           window->DownloadProgressBar(), window->SS1(), window->SerialText()})
-    EXPECT_TRUE(shown->isVisible()) << shown->objectName().toStdString();
-  for (QWidget* off : std::initializer_list<QWidget*>{
-           window->ConnectButton(), window->SendCommand1(), window->SendCommand2(),
-           window->DHButton(), window->DSButton(), window->OnOff(), window->ZoomIn(),
-           window->ZoomOut(), window->SyncTime()})
-    EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
-  for (QWidget* on : std::initializer_list<QWidget*>{window->ClearButton(), window->RefreshPorts(),
-                                                     window->S1H()})
-    EXPECT_TRUE(on->isEnabled());
-}
-
-TEST_F(WindowTest, ControlsShowTheirDesignTexts) {
-  EXPECT_EQ(window->SerialText()->Text(), "Welcome to MAGLYX!\n");
-  EXPECT_EQ(window->SerialText()->Length(), 19);
-  EXPECT_EQ(window->SerialSize()->text(), "19");
-  EXPECT_EQ(window->DownloadingLabel()->text(), "Downloading...0 Bytes");
-  // A doubled ampersand is how a button shows one "&".
-  EXPECT_EQ(window->SaveButton()->text(), "Stop && Save");
-  EXPECT_EQ(window->SyncTime()->text(), "Sync Date && Time");
-  QStringList rows;
-  for (int i = 0; i < window->Command1()->count(); ++i) rows << window->Command1()->itemText(i);
-  EXPECT_EQ(rows,
-            QStringList({"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"}));
-  EXPECT_EQ(window->Command1()->currentIndex(), 0);
-  EXPECT_EQ(window->SerialPortsPopupMenu()->currentIndex(), -1);
-  EXPECT_TRUE(window->bIsVerticalCheck()->isChecked());
-  EXPECT_TRUE(window->SerialText()->isReadOnly());
+TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
+  fw::PopupMenu* list = window->SerialPortsPopupMenu();
+  list->addItem("MXR-420 EMF Meter V1.12\r\n");
+  EXPECT_EQ(list->toolTip(), "MXR-420 EMF Meter V1.12");
+  EXPECT_EQ(list->width(), 167);
+  list->showPopup();
+  EXPECT_GE(list->view()->viewport()->width(), list->view()->sizeHintForColumn(0));
+  list->hidePopup();
+  EXPECT_EQ(window->Command1()->toolTip(), "") << "a row that fits needs no tip";
 }
 
 TEST_F(WindowTest, RadioGroupsAreIndependent) {
@@ -164,16 +172,10 @@ class ScrollDownTest : public WindowTest {
   }
 };
 
-TEST_F(ScrollDownTest, KeepsSixLinesAboveTheLastWhenThereAreMore) {
-  // Lines count from 0: the text of 8 lines ends on line 7.
-  EXPECT_EQ(TopLineAfterScrollDown(8), 1);
-  EXPECT_EQ(TopLineAfterScrollDown(101), 94);
-}
-
-TEST_F(ScrollDownTest, UpToSixTheEndLineItselfIsTheTop) {
-  // Ends on line 6: the top line is 6, not 0.
-  EXPECT_EQ(TopLineAfterScrollDown(7), 6);
-  EXPECT_EQ(TopLineAfterScrollDown(1), 0);
+TEST_F(ScrollDownTest, KeepsSixLinesAboveTheLastOrTheLastLineItselfUpToSix) {
+  // Lines count from 0: a text of 8 lines ends on line 7, one of 7 lines on line 6.
+  const std::pair<int, int> cases[] = {{8, 1}, {101, 94}, {7, 6}, {1, 0}};
+  for (const auto& [lines, top] : cases) EXPECT_EQ(TopLineAfterScrollDown(lines), top) << lines;
 }
 
 TEST_F(ScrollDownTest, LeavesTextAndSelectionAlone) {
@@ -191,19 +193,10 @@ TEST_F(ScrollDownTest, LeavesTextAndSelectionAlone) {
 }
 
 TEST_F(WindowTest, WorkersMayReachOnlyTheNonVisualMembers) {
-  auto fromWorker = std::async(std::launch::async, [&] {
-    bool uiRefused = false;
-    try {
-      window->ConnectButton();
-    } catch (const fw::ThreadAccessingUIException&) {
-      uiRefused = true;
-    }
-    const bool lineReached = window->Serial1() != nullptr && window->SerialTimer() != nullptr;
-    return std::make_pair(uiRefused, lineReached);
-  });
-  const auto [uiRefused, lineReached] = fromWorker.get();
-  EXPECT_TRUE(uiRefused);
-  EXPECT_TRUE(lineReached);
+  std::async(std::launch::async, [&] {
+    EXPECT_THROW(window->ConnectButton(), fw::ThreadAccessingUIException);
+    EXPECT_TRUE(window->Serial1() != nullptr && window->SerialTimer() != nullptr);
+  }).get();
 }
 
 }  // namespace

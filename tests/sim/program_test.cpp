@@ -1,4 +1,4 @@
-// The meter-sim command line, and the program run as a child process.
+// The meter-sim program run as a child process, as run.sh starts it.
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -7,41 +7,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "meter_sim/cli.h"
 #include "pty_client.h"
 
 namespace sim_test {
 namespace {
-
-bool Parse(std::vector<const char*> args, meter_sim::CliOptions& out, std::string& error) {
-  args.insert(args.begin(), "meter-sim");
-  return meter_sim::ParseCommandLine(static_cast<int>(args.size()), args.data(), out, error);
-}
-
-TEST(CommandLine, TypicalLineReachesItsFields) {
-  meter_sim::CliOptions o;
-  std::string error;
-  ASSERT_TRUE(Parse({"--link", "dev/meter", "--unpaced", "--pages=12", "--clock", "07:08:09",
-                     "--only", "SPIR", "--late", "250", "--close-after-pages", "3"},
-                    o, error))
-      << error;
-  EXPECT_EQ(o.link, "dev/meter");
-  EXPECT_FALSE(o.paced);
-  EXPECT_EQ(o.memory.pages, 12);
-  EXPECT_EQ(o.clock_start, 7 * 3600 + 8 * 60 + 9);
-  EXPECT_EQ(o.misbehaviour.only_command, "SPIR");
-  EXPECT_EQ(o.misbehaviour.extra_delay_ms, 250);
-  EXPECT_EQ(o.misbehaviour.close_after_spir, 3);
-}
-
-TEST(CommandLine, RejectsUnknownOptionsAndBadValues) {
-  for (std::vector<const char*> args : {std::vector<const char*>{"--nope"}, {"--pages", "257"}}) {
-    meter_sim::CliOptions o;
-    std::string error;
-    EXPECT_FALSE(Parse(args, o, error)) << args[0];
-    EXPECT_NE(error.find(args[0] + 2), std::string::npos) << error;
-  }
-}
 
 TEST(Program, PrintsTheSlaveServesItAndCleansUpOnSigterm) {
   const std::filesystem::path link =
