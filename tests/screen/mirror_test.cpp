@@ -145,7 +145,7 @@ TEST_F(MirrorTest, EndStepsRunOnEveryExitAndATickMeanwhileDoesNothing) {
   window.reset();
 }
 
-TEST_F(MirrorTest, TheConsoleWaitsForTheCaptureAndSeesNothingOfIt) {
+TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestGoesOut) {
   fw::SetSleepSpeedup(1);
   Pty meter;
   ConnectTo(meter);
@@ -157,12 +157,7 @@ TEST_F(MirrorTest, TheConsoleWaitsForTheCaptureAndSeesNothingOfIt) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Idle() && window->TxBuffer.empty(); }, 5000));
   EXPECT_EQ(meter.Receive(), "<KEY1>>");
   EXPECT_EQ(window->SerialSize()->text(), "19");
-}
-
-TEST_F(MirrorTest, EachKeyStoresItsCommandAndOnlyTheLatestGoesOut) {
-  Pty meter;
-  ConnectTo(meter);
-  window->SerialTimer()->SetMode(fw::Timer::kModeOff);
+  (Lock(), window->SerialTimer()->SetMode(fw::Timer::kModeOff));
   std::string sent;
   for (QWidget* key : std::initializer_list<QWidget*>{
            window->S1H(), window->S2H(), window->S3H(), window->S4H(), window->S1V(), window->S2V(),
