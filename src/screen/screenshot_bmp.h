@@ -10,9 +10,8 @@
 #include <string_view>
 
 #include "framework/files.h"
+#include "screen/lcd_page_image.h"  // kLcdPageImageBytes
 
-// Bytes of the display's page image (128 columns x 8 pages).
-inline constexpr std::size_t kLcdPageImageBytes = 1024;
 // A display pixel becomes a square of this many file pixels a side.
 inline constexpr int kScreenshotScale = 4;
 // 54 header bytes and 256 rows of 512 pixels x 3 bytes.

@@ -1,92 +1,40 @@
-// The history download driven through the window: start, progress, save,
-// cancel, the finish, and what happens when the meter, the port or the disk
-// fails.
+// The history download driven through the window against the simulated meter: start, progress,
+// save, cancel, the finish, and what happens when the meter, the port or the disk fails.
 
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
 #include <filesystem>
 #include <fstream>
 
-#include "framework/program_lock.h"
-#include "framework/thread.h"
-#include "mainwindow/maglyx.h"
-#include "meter_sim/simulator.h"
-#include "support/fake_desktop.h"
 #include "support/history_files.h"
-#include "support/port_list.h"
+#include "support/meter_window.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using Lock = fw::ProgramLockHolder;
 
-std::unique_ptr<meter_sim::Simulator> SmallMeter(int pages) {
-  meter_sim::MemoryOptions memory;
-  memory.pages = pages;
-  meter_sim::SimulatorOptions options;
-  options.meter = meter_sim::DefaultMeterConfig(memory);
-  options.paced = false;
-  options.latency_ms = 1;
-  auto sim = std::make_unique<meter_sim::Simulator>(std::move(options));
-  sim->Start();
-  return sim;
-}
-
-int SpirFrames(const meter_sim::Simulator& sim) {
-  int n = 0;
-  for (const auto& frame : sim.Frames()) n += frame.name == "SPIR";
-  return n;
-}
-
-class HistoryTest : public testing::Test {
+class History : public MeterWindow {
  protected:
   void SetUp() override {
-    // Page waits of 150 ms instead of 600: plenty for an unpaced meter on a pty.
-    fw::SetSleepSpeedup(4);
-    dir =
-        fs::temp_directory_path() / ("maglyx-history-" + std::to_string(getpid()) + "-" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
+    fw::SetSleepSpeedup(4);  // page waits of 150 ms: plenty for an unpaced meter on a pty
     fs::create_directories(dir);
-    window = std::make_unique<MAGLYX>();
-    ConnectTo(SmallMeter(3));
+    Connect(StartMeter());
   }
   void TearDown() override {
-    window.reset();
-    fw::SetSleepSpeedup(1);
+    MeterWindow::TearDown();
     fs::remove_all(dir);
   }
-  void ConnectTo(std::unique_ptr<meter_sim::Simulator> meter) {
-    if (window->ConnectButton()->text() == "Disconnect") window->ConnectButton()->click();
-    sim = std::move(meter);
-    ports.Set({{"meter", sim->SlavePath()}});
-    window->RefreshPorts()->click();
-    window->ConnectButton()->click();
-    ASSERT_EQ(window->ConnectButton()->text(), "Disconnect");
-    desktop->Clear();
-  }
-  fs::path Chosen(const std::string& name = "history.csv") {
-    desktop->saveAnswers.push_back(fw::FolderItem(dir / name));
-    return dir / name;
+  fs::path Chosen() {
+    desktop->saveAnswers.push_back(fw::FolderItem(dir / "history.csv"));
+    return dir / "history.csv";
   }
   bool WaitForMessage(int ms = 20000) {
     return QTest::qWaitFor([&] { return !desktop->messages.empty(); }, ms);
-  }
-  // Reads a window property as the program's own code would: under its lock.
-  template <class F>
-  bool WaitUntil(F condition, int ms = 20000) {
-    return QTest::qWaitFor(
-        [&] {
-          fw::ProgramLockHolder lock;
-          return condition();
-        },
-        ms);
   }
   bool Idle(bool connected = true) {
     return !window->download_started && !window->download_save && !window->download_finished &&
@@ -102,31 +50,52 @@ class HistoryTest : public testing::Test {
     return message.rfind(head, 0) ? 0
                                   : (std::stoul(message.substr(head.size())) * 1000 + 4095) / 4096;
   }
-  std::size_t PagesBytes() { return 4096u * meter_sim::PagesInUse(sim->Memory()); }
+  // The whole memory in the file, every page asked for once.
+  void ExpectWholeHistory(const fs::path& csv) {
+    const int pages = meter_sim::PagesInUse(sim->Memory());
+    ASSERT_EQ(desktop->messages.size(), 1u);
+    EXPECT_EQ(desktop->messages[0],
+              "Finished!\nDownloaded " + std::to_string(4096 * pages / 1000) + " KB.");
+    EXPECT_EQ(ReadFile(csv), ExpectedCsv(sim->Memory(), 4096u * pages));
+    EXPECT_EQ(Frames("SPIR"), pages);
+  }
 
-  FakeDesktopScope desktop;
-  TestPorts ports;
-  std::unique_ptr<meter_sim::Simulator> sim;
-  std::unique_ptr<MAGLYX> window;
-  fs::path dir;
+  const fs::path dir = fs::temp_directory_path() / ("maglyx-history-" + std::to_string(getpid()));
 };
 
-TEST_F(HistoryTest, ProgressShowsKilobytesAndTheShareOf1048000) {
-  fw::ProgramLockHolder lock;
-  const std::pair<std::int64_t, std::pair<const char*, int>> cases[] = {
-      {0, {"Downloading...0 KB", 0}},
-      {4096, {"Downloading...4 KB", 0}},
-      {1044480, {"Downloading...1044 KB", 99}},
-      {1048576, {"Downloading...1048 KB", 100}}};
-  for (const auto& [progress, shown] : cases) {
+// Meters in time and slower than the page wait, paced like the real line or answering at once.
+class LateMeter : public History, public testing::WithParamInterface<std::pair<int, bool>> {};
+
+TEST_P(LateMeter, TheWholeHistoryIntoTheCsvFile) {
+  fw::SetSleepSpeedup(1);  // the real page wait against the meter's latency
+  Connect(StartMeter(4, GetParam().second));
+  sim->SetLatency(GetParam().first);
+  const fs::path csv = Chosen();
+  window->DHButton()->click();
+  ASSERT_TRUE(WaitForMessage(60000));
+  ExpectWholeHistory(csv);
+}
+
+INSTANTIATE_TEST_SUITE_P(InTimeAndLate, LateMeter,
+                         testing::Values(std::pair{5, true}, std::pair{300, true},
+                                         std::pair{700, true}, std::pair{300, false},
+                                         std::pair{700, false}));
+
+TEST_F(History, ProgressShowsKilobytesAndTheShareOf1048000) {
+  Lock lock;
+  const std::tuple<std::int64_t, const char*, int> cases[] = {
+      {4096, "Downloading...4 KB", 0},
+      {1044480, "Downloading...1044 KB", 99},
+      {1048576, "Downloading...1048 KB", 100}};
+  for (const auto& [progress, label, percent] : cases) {
     window->download_progress = progress;
     window->Timer100ms_Action(window->Timer100ms());
-    EXPECT_EQ(window->DownloadingLabel()->text(), shown.first);
-    EXPECT_EQ(window->DownloadProgressBar()->value(), shown.second);
+    EXPECT_EQ(window->DownloadingLabel()->text(), label);
+    EXPECT_EQ(window->DownloadProgressBar()->value(), percent);
   }
 }
 
-TEST_F(HistoryTest, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
+TEST_F(History, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
   sim->SetSilent(true);  // keeps the reader on its first page
   enum { kCancel, kUndeletable, kClose };
   for (const int end : {kCancel, kUndeletable, kClose}) {
@@ -149,62 +118,52 @@ TEST_F(HistoryTest, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
     EXPECT_EQ(fs::exists(csv / "inside"), end == kUndeletable);
     EXPECT_EQ(fs::exists(csv), end == kUndeletable);
     ASSERT_EQ(desktop->messages.size(), end == kUndeletable ? 1u : 0u);
-    const std::string why = desktop->messages.empty() ? "" : desktop->messages[0];
-    EXPECT_EQ(why.rfind("The unfinished history file could not be deleted.\n", 0) == 0,
-              end == kUndeletable);
-    EXPECT_EQ(desktop->beeps, 0);
-    EXPECT_TRUE(Idle());
-    EXPECT_FALSE(window->DHThread()->IsRunning());
+    EXPECT_TRUE(
+        desktop->messages.empty() ||
+        desktop->messages[0].rfind("The unfinished history file could not be deleted.\n", 0) == 0);
+    EXPECT_TRUE(Idle() && desktop->beeps == 0 && !window->DHThread()->IsRunning());
     QTest::qWait(250);
     EXPECT_EQ(window->DownloadProgressBar()->value(), 0);
     fs::remove_all(csv);
   }
 }
 
-TEST_F(HistoryTest, ADownloadReplacesTheFileAndSaveStopsItAfterTheCurrentPage) {
-  ConnectTo(SmallMeter(40));
+TEST_F(History, ADownloadReplacesTheFileAndSaveStopsItAfterTheCurrentPage) {
+  Connect(StartMeter(40));
   const fs::path csv = Chosen();
   std::ofstream(csv) << "an older file of the same name";
   window->DHButton()->click();
-  EXPECT_TRUE(window->download_started);
   EXPECT_EQ(window->DHButton()->text(), "Cancel");
   EXPECT_EQ(window->SaveButton()->text(), "Save");
   EXPECT_TRUE(window->SaveButton()->isVisible() && window->DownloadingLabel()->isVisible());
-  EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
+  // A screenshot is refused meanwhile; the line stays the download's.
+  window->DSButton()->click();
+  EXPECT_EQ(desktop->messages, std::vector<std::string>{"Downloading history.\nPlease wait."});
+  EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
   ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 2 * 4096; }, 10000));
   window->SaveButton()->click();
   EXPECT_EQ(window->SaveButton()->text(), "Saving...");
   EXPECT_FALSE(window->DHButton()->isEnabled());
   window->SaveButton()->click();  // twice acts as once
-  ASSERT_TRUE(WaitForMessage());
-  ASSERT_EQ(desktop->events.size(), 3u);
-  EXPECT_EQ(desktop->events[1], "beep");
-  const std::size_t pages = PagesSaved(desktop->messages[0], "Finished!\nDownloaded ");
+  ASSERT_TRUE(WaitUntil([&] { return desktop->messages.size() == 2; }));
+  ASSERT_EQ(desktop->events.size(), 4u);
+  EXPECT_EQ(desktop->events[2], "beep");
+  const std::size_t pages = PagesSaved(desktop->messages[1], "Finished!\nDownloaded ");
   EXPECT_TRUE(pages >= 2 && pages < 40) << pages;
   EXPECT_EQ(ReadFile(csv), ExpectedCsv(sim->Memory(), pages * 4096));
   EXPECT_TRUE(Idle());
   EXPECT_EQ(window->download_progress, 0);
+  EXPECT_EQ(Frames("GETSS") + Frames("GETSSN"), 0);
 }
 
-TEST_F(HistoryTest, AMeterThatNeverAnswersLeavesNoFile) {
-  sim->SetSilent(true);
-  const fs::path csv = Chosen();
-  window->DHButton()->click();
-  ASSERT_TRUE(WaitForMessage(60000));
-  EXPECT_EQ(desktop->messages[0], "The meter did not answer.\nNo file was kept.");
-  EXPECT_FALSE(fs::exists(csv));
-  EXPECT_TRUE(Idle());
-}
-
-TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
+TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
   // Also when the port goes away (an adapter pulled out) and the program notices by itself.
   for (const bool unplug : {false, true}) {
-    desktop->Clear();
-    ConnectTo(SmallMeter(40));
+    Connect(StartMeter(40));
     const fs::path csv = Chosen();
     window->DHButton()->click();
     ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 3 * 4096; }, 10000));
-    std::unique_ptr<meter_sim::Simulator> other = SmallMeter(40);
+    std::unique_ptr<meter_sim::Simulator> other = StartMeter(40);
     const std::vector<std::uint8_t> memory = sim->Memory();
     std::vector<meter_sim::FrameRecord> meterFrames = sim->Frames();
     if (unplug) sim.reset();  // hangs the line up
@@ -213,8 +172,9 @@ TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) 
     ports.Set({{"other", other->SlavePath()}, {"meter", sim ? sim->SlavePath() : "/nonexistent"}});
     ASSERT_TRUE(WaitForMessage());
     EXPECT_TRUE(QTest::qWaitFor([&] { return other->Frames().size() > 0; }, 5000));
-    EXPECT_EQ(SpirFrames(*other), 0);
     if (!unplug) meterFrames = sim->Frames();
+    sim = std::move(other);
+    EXPECT_EQ(Frames("SPIR"), 0);
     // The meter got its last request before the probe's version request, if any.
     bool probed = false;
     for (const auto& frame : meterFrames) {
@@ -229,15 +189,13 @@ TEST_F(HistoryTest, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) 
     EXPECT_EQ(ReadFile(csv), ExpectedCsv(memory, pages * 4096));
     EXPECT_TRUE(Idle(false));
     EXPECT_EQ(window->ConnectButton()->text(), "Connect");
-    // Back again: connecting works as before.
-    ConnectTo(std::move(other));
+    Connect(std::move(sim));  // back again: connecting works as before
   }
 }
 
-TEST_F(HistoryTest, WithoutAPlainFileToWriteNothingStarts) {
+TEST_F(History, WithoutAPlainFileToWriteNothingStarts) {
   // A dismissed dialog only restarts the mirror; a FIFO or a folder is left untouched.
-  const fs::path fifo = dir / "fifo";
-  const fs::path folder = dir / "folder";
+  const fs::path fifo = dir / "fifo", folder = dir / "folder";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directories(folder / "inside");
   const std::pair<std::optional<fs::path>, std::string> cases[] = {
@@ -252,54 +210,50 @@ TEST_F(HistoryTest, WithoutAPlainFileToWriteNothingStarts) {
     ASSERT_EQ(desktop->saveRequests.size(), 1u);
     EXPECT_EQ(desktop->saveRequests[0].proposedName.rfind("emfhistory_", 0), 0u);
     ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);
-    if (target) {
-      EXPECT_NE(desktop->messages[0].find(message), std::string::npos);
-    }
+    EXPECT_TRUE(!target || desktop->messages[0].find(message) != std::string::npos);
     EXPECT_EQ(window->file.has_value(), target.has_value());
-    EXPECT_TRUE(Idle());
-    EXPECT_FALSE(window->DHThread()->IsRunning());
+    EXPECT_TRUE(Idle() && !window->DHThread()->IsRunning());
   }
-  EXPECT_TRUE(fs::is_fifo(fifo));
-  EXPECT_TRUE(fs::exists(folder / "inside"));
+  EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
 }
 
-TEST_F(HistoryTest, AFullDiskIsReportedAndTheStateIsReset) {
-  // A file-size limit makes the disk look full to this process.
+TEST_F(History, AMeterThatNeverAnswersOrAFullDiskLeavesNoFile) {
   signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = 2000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const fs::path csv = Chosen();
-  window->DHButton()->click();
-  const bool reported = WaitForMessage();
-  setrlimit(RLIMIT_FSIZE, &old);
-  ASSERT_TRUE(reported);
-  EXPECT_EQ(desktop->messages[0].rfind("The history could not be saved.\n", 0), 0u);
-  EXPECT_FALSE(fs::exists(csv));
-  EXPECT_TRUE(Idle());
+  rlimit full = old;
+  full.rlim_cur = 2000;  // the disk looks full to this process
+  for (const bool silent : {true, false}) {
+    desktop->Clear();
+    sim->SetSilent(silent);
+    ASSERT_EQ(silent ? 0 : setrlimit(RLIMIT_FSIZE, &full), 0);
+    const fs::path csv = Chosen();
+    window->DHButton()->click();
+    const bool reported = WaitForMessage(60000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(desktop->messages[0].rfind(silent ? "The meter did not answer.\nNo file was kept."
+                                                : "The history could not be saved.\n",
+                                         0),
+              0u);
+    EXPECT_FALSE(fs::exists(csv));
+    EXPECT_TRUE(Idle());
+  }
   EXPECT_TRUE(window->download_error.empty());
 }
 
-TEST_F(HistoryTest, CancelAfterTheFileIsFinishedKeepsIt) {
+TEST_F(History, CancelAfterTheFileIsFinishedKeepsIt) {
   window->Timer100ms()->SetMode(fw::Timer::kModeOff);
   const fs::path csv = Chosen();
   window->DHButton()->click();
   ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }));
   window->DHButton()->click();
   EXPECT_TRUE(fs::exists(csv));
-  {
-    fw::ProgramLockHolder lock;
-    window->Timer100ms_Action(window->Timer100ms());
-  }
-  ASSERT_EQ(desktop->messages.size(), 1u);
-  EXPECT_EQ(desktop->messages[0],
-            "Finished!\nDownloaded " + std::to_string(PagesBytes() / 1000) + " KB.");
-  EXPECT_EQ(ReadFile(csv), ExpectedCsv(sim->Memory(), PagesBytes()));
+  (Lock(), window->Timer100ms_Action(window->Timer100ms()));
+  ExpectWholeHistory(csv);
 }
 
-TEST_F(HistoryTest, StartWaitsForARunningCapture) {
+TEST_F(History, StartWaitsForARunningCapture) {
   fw::Thread capture("capture");
   window->GSThreadRunning = true;
   capture.RunHandler = [&] {

@@ -10,23 +10,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "screen/screenshot_bmp.h"
 #include "screen/screenshot_transfer.h"
+#include "support/history_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Outcome = ScreenshotFetch::Outcome;
-
-std::string ReadFile(const fs::path& path) {
-  std::stringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
   const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
@@ -124,37 +118,35 @@ class ClockedMeter : public fw::SerialLine {
   std::deque<std::pair<long, char>> coming_;
 };
 
-TEST(FetchScreenshot, FirstInformationValueBelow19Or255MeansAnEmptySlot) {
-  for (const auto& [first, empty] : {std::pair{18, true}, {19, false}, {255, true}}) {
+TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
+  struct Case {
+    int first;  // information byte 0: below 19 or 255 means an empty slot
+    std::deque<long> infoUs, imageUs;
+    int markerAt;  // an image byte 0xAA that a false join would end on
+    Outcome outcome;
+    std::size_t writes;
+  } const cases[] = {{18, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
+                     {19, {5000}, {5000}, -1, Outcome::kImage, 2},
+                     {255, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
+                     // Information replies 600 ms late: the second one would come in just before
+                     // the first 1018 bytes of an image that starts 911.4 ms after its request,
+                     // making a 1025-byte "frame".
+                     {20, {600000}, {911400, 5000}, 1017, Outcome::kImage, 0},
+                     // Images that start 10 ms before the read (114 bytes by then): the tail of one
+                     // and the head of the next would make 1025 bytes ending in byte 113.
+                     {20, {5000}, {990000}, 113, Outcome::kNoImage, 5}};
+  for (const Case& c : cases) {
     ClockedMeter meter;
-    meter.info[0] = static_cast<char>(first);
+    meter.info[0] = static_cast<char>(c.first);
+    meter.infoUs = c.infoUs;
+    meter.imageUs = c.imageUs;
+    if (c.markerAt >= 0) meter.image[c.markerAt] = '\xAA';
     const ScreenshotFetch fetch = meter.Fetch();
+    EXPECT_EQ(fetch.outcome, c.outcome) << c.first << " " << c.markerAt;
     EXPECT_EQ(fetch.info, meter.info);
-    EXPECT_EQ(fetch.outcome, empty ? Outcome::kEmptySlot : Outcome::kImage) << first;
-    EXPECT_EQ(fetch.image, empty ? "" : meter.image) << first;
-    EXPECT_EQ(meter.writes.size(), empty ? 1u : 2u) << first;
+    EXPECT_EQ(fetch.image, c.outcome == Outcome::kImage ? meter.image : "");
+    EXPECT_EQ(c.writes ? meter.writes.size() : 0, c.writes) << c.first;
   }
-}
-
-TEST(FetchScreenshot, ALateReplyIsNeverJoinedWithAnotherIntoAFalseImage) {
-  // Information replies 600 ms late: the second one would come in just before
-  // the first 1018 bytes of an image that starts 911.4 ms after its request;
-  // its byte 1017 being 0xAA, the two would make a 1025-byte "frame".
-  ClockedMeter lateInfo;
-  lateInfo.infoUs = {600000};
-  lateInfo.imageUs = {911400, 5000};
-  lateInfo.image[0] = '\x77';
-  lateInfo.image[1017] = '\xAA';
-  const ScreenshotFetch fetch = lateInfo.Fetch();
-  EXPECT_EQ(fetch.outcome, Outcome::kImage);
-  EXPECT_EQ(fetch.image, lateInfo.image);
-  // Images that start 10 ms before the read (114 bytes by then): the tail of
-  // one and the head of the next would make 1025 bytes ending in byte 113.
-  ClockedMeter lateImage;
-  lateImage.imageUs = {990000};
-  lateImage.image[113] = '\xAA';
-  EXPECT_EQ(lateImage.Fetch().outcome, Outcome::kNoImage);
-  EXPECT_EQ(lateImage.writes.size(), 5u);
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+#pragma once
+// The window connected to the simulated meter on a pseudo-terminal, with the fake desktop.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+
+#include "framework/program_lock.h"
+#include "framework/thread.h"
+#include "mainwindow/maglyx.h"
+#include "meter_sim/simulator.h"
+#include "support/fake_desktop.h"
+#include "support/port_list.h"
+
+// A started meter with `pages` pages of history (and three stored screenshots), paced like the
+// real line or answering at once.
+inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool paced = false,
+                                                        bool hold = false) {
+  meter_sim::MemoryOptions memory;
+  memory.pages = pages;
+  meter_sim::SimulatorOptions options;
+  options.meter = meter_sim::DefaultMeterConfig(memory);
+  options.meter.state.hold = hold;
+  options.paced = paced;
+  options.latency_ms = paced ? 5 : 1;
+  auto sim = std::make_unique<meter_sim::Simulator>(std::move(options));
+  sim->Start();
+  return sim;
+}
+
+class MeterWindow : public testing::Test {
+ protected:
+  void TearDown() override {
+    window.reset();
+    fw::SetSleepSpeedup(1);
+  }
+  // Found in the port list by its answer to the probe. The mirror's captures stay off unless
+  // `mirror`: each drains the line and could swallow a reply a test waits for.
+  void Connect(std::unique_ptr<meter_sim::Simulator> meter, bool mirror = false) {
+    if (window->ConnectButton()->text() == "Disconnect") window->ConnectButton()->click();
+    sim = std::move(meter);
+    ports.Set({{"meter", sim->SlavePath()}});
+    window->RefreshPorts()->click();
+    ASSERT_EQ(window->SerialPortsPopupMenu()->currentText(), "MXR-420 EMF Meter V1.12\r\n");
+    window->ConnectButton()->click();
+    ASSERT_EQ(window->ConnectButton()->text(), "Disconnect");
+    if (!mirror) (fw::ProgramLockHolder(), window->GSTimer()->SetMode(fw::Timer::kModeOff));
+    desktop->Clear();
+  }
+  // Reads window state as the program's own code would: under its lock.
+  template <class F>
+  bool WaitUntil(F condition, int ms = 20000) {
+    return QTest::qWaitFor(
+        [&] {
+          fw::ProgramLockHolder lock;
+          return condition();
+        },
+        ms);
+  }
+  int Frames(const std::string& name) {
+    int n = 0;
+    for (const auto& frame : sim->Frames()) n += frame.name == name;
+    return n;
+  }
+
+  FakeDesktopScope desktop;
+  TestPorts ports;
+  std::unique_ptr<meter_sim::Simulator> sim;
+  std::unique_ptr<MAGLYX> window = std::make_unique<MAGLYX>();
+};
