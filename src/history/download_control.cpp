@@ -43,8 +43,11 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
   }
   if (!file->IsRegularOrAbsent()) {
     // Saving deletes what has the chosen name: never a folder or a device.
-    fw::MsgBox("\"" + file->Path().string() + "\" is a folder or a device, not a file." +
-               std::string(fw::EndOfLine) + "Nothing was changed; choose another name.");
+    std::string message = "\"";
+    message += file->Path().string();
+    message += "\" is a folder or a device, not a file.";
+    message += fw::EndOfLine;
+    fw::MsgBox(message + "Nothing was changed; choose another name.");
     GSTimer()->SetMode(fw::Timer::kModeMultiple);
     return;
   }
