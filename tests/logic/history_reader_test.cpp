@@ -98,7 +98,8 @@ TEST_F(HistoryReaderTest, EndsAfterAnErasedPageOnSaveOrASilentMeterKeepingThePag
   const PageFor marks = [](std::size_t address) {
     const std::size_t n = address / kPage, at[] = {kPage - 2, kPage - 2, 0, kPage - 3, kPage - 2};
     const char* mark[] = {"\xFF", "\x00\xFF", "\xFF\xFF", "\xFF\xFF", "\xFF\xFF"};
-    return LoggedPage(address).replace(at[n], 2, std::string(mark[n], 2));
+    return n < 5 ? LoggedPage(address).replace(at[n], 2, std::string(mark[n], 2))
+                 : LoggedPage(address);
   };
   HistoryReaderHooks onlySleep;
   onlySleep.sleep = hooks_.sleep;
