@@ -1,11 +1,16 @@
+// Number formatting, command frames and the history file name.
+
 #include "framework/format.h"
 
 #include <clocale>
 #include <limits>
+#include <stdexcept>
 #include <string>
-#include <utility>
 
 #include <gtest/gtest.h>
+
+#include "history/history_file_name.h"
+#include "link/command_frame.h"
 
 namespace {
 
@@ -19,11 +24,8 @@ TEST(Format, RoundsToThePatternAndShowsOnlySignificantIntegerDigits) {
       {0.5, ".5"},       {0, ".0"},     {0.96, "1.0"}, {99.95, "100.0"}, {0.25, ".2"},
       {-12.34, "-12.3"}, {-0.04, ".0"}, {-0.0, ".0"},  {kNaN, "nan"},    {-kInf, "-inf"}};
   for (const auto& [value, text] : one) EXPECT_EQ(fw::Format(value, "#######.0"), text);
-  const std::pair<double, const char*> three[] = {
-      {1.5, "1.500"}, {0.0005, ".001"}, {-0.0004, ".000"}, {kInf, "inf"}};
-  for (const auto& [value, text] : three) {
+  for (const auto& [value, text] : {std::pair(0.0005, ".001"), {-0.0004, ".000"}})
     EXPECT_EQ(fw::Format(value, "#######.000"), text);
-  }
   EXPECT_EQ(fw::Format(1e20, "#######.0"), "100000000000000000000.0");
   EXPECT_EQ(fw::Format(std::numeric_limits<float>::max(), "#######.000"),
             "340282346638528859811704183484516925440.000");
@@ -48,12 +50,8 @@ TEST(Val, ReadsTheLeadingNumberOrGivesZero) {
   for (const auto& [text, value] : cases) EXPECT_EQ(fw::Val(text), value) << text;
   EXPECT_EQ(fw::Val(std::string(400, '9')), kInf);
   EXPECT_EQ(fw::Val("0." + std::string(400, '0') + "1"), 0.0);
-}
-
-TEST(EncodeHex, WritesTwoUpperCaseDigitsPerByte) {
-  const std::string bytes("\x00\x0f\xaa\xff", 4);
-  EXPECT_EQ(fw::EncodeHex(bytes, true), "00 0F AA FF");
-  EXPECT_EQ(fw::EncodeHex(bytes, false), "000FAAFF");
+  EXPECT_EQ(fw::EncodeHex(std::string("\x00\x0f\xaa\xff", 4), true), "00 0F AA FF");
+  EXPECT_EQ(fw::EncodeHex("\x0f\xaa", false), "0FAA");
 }
 
 // Qt applies the desktop's locale to the C library; a German one would make printf write "0,5".
@@ -64,11 +62,26 @@ TEST(GermanLocale, NumbersStillUseAPoint) {
   } restore{std::setlocale(LC_ALL, nullptr)};
   if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 missing";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-  EXPECT_EQ(fw::Format(12.34, "#######.0"), "12.3");
   EXPECT_EQ(fw::Format(1.5, "#######.000"), "1.500");
   EXPECT_EQ(fw::Str(0.25), "0.25");
   EXPECT_EQ(fw::Val("2.5"), 2.5);
   EXPECT_EQ(fw::Val("2,5"), 2.0);
+}
+
+TEST(CommandFrame, WrapsNameAndArgumentBytesAndNamesScreenshotSlotsOneToFour) {
+  EXPECT_EQ(CommandFrame("X", std::string("\x00\xff", 2)), std::string("<X\x00\xff>>", 6));
+  EXPECT_EQ(fw::EncodeHex(SpirFrame(0x123456), true), "3C 53 50 49 52 12 34 56 10 00 3E 3E");
+  EXPECT_EQ(SpirFrame(0).substr(5, 3), std::string(3, '\0'));
+  EXPECT_EQ(ScreenshotInfoFrame(1), "<GETSSN1>>");
+  EXPECT_EQ(ScreenshotImageFrame(4), "<GETSS4>>");
+  for (int slot : {0, 5}) {
+    EXPECT_THROW(ScreenshotInfoFrame(slot), std::out_of_range) << slot;
+    EXPECT_THROW(ScreenshotImageFrame(slot), std::out_of_range) << slot;
+  }
+}
+
+TEST(HistoryFileName, IsMonthDayYearThenTime) {
+  EXPECT_EQ(HistoryFileName(2027, 1, 9, 8, 5, 3), "emfhistory_01092027_080503.csv");
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ Bytes Image(Bytes records, std::size_t size = kImageSize) {
 }
 
 // The CSV text after the header, which must come first.
-std::string Body(const Bytes& image, std::size_t readLength = 4096) {
+std::string Body(const Bytes& image, std::size_t readLength) {
   const std::string header =
       "MXR-420 Data Logged History\n,EMF,EF,RF Power Density\n"
       "Date and Time,mG,V/m,mW/m2,mW/cm2,pW/cm2\n";
@@ -50,11 +50,6 @@ const Bytes kMarch15{0x55, 0xAA, 24, 3, 15, 14, 30, 5};
 const Bytes kJan2{0x55, 0xAA, 25, 1, 2, 3, 4, 5};
 const std::string kJan2Text = "_2025/01/02 03:04:05";
 
-TEST(HistoryCsv, AnEmptyOrErasedMemoryGivesTheHeaderOnly) {
-  EXPECT_EQ(Body(Image({}), kImageSize), "");
-  EXPECT_EQ(Body(Bytes(kImageSize, 0xFF), kImageSize), "");
-}
-
 TEST(HistoryCsv, SamplesAreWrittenFieldByField) {
   constexpr float kInf = std::numeric_limits<float>::infinity();
   const struct {
@@ -63,8 +58,6 @@ TEST(HistoryCsv, SamplesAreWrittenFieldByField) {
     const char* line;
   } cases[] = {
       {0x07B3, 12.34f, 150000.0f, ",123.3,12.3,1.500,.000,150000.000\n"},
-      {0x0000, 0, 0, ",0.0,.0,.000,.000,.000\n"},
-      {0xFFF9, 0, 0, ",4095.9,.0,.000,.000,.000\n"},
       // Tenths of 10..15 from a damaged memory carry into the whole part.
       {(123 << 4) | 12, 0, 0, ",124.2,.0,.000,.000,.000\n"},
       {0xFFFF, 0, 0, ",4096.5,.0,.000,.000,.000\n"},
@@ -72,42 +65,41 @@ TEST(HistoryCsv, SamplesAreWrittenFieldByField) {
       {0, 0, 14328500224.0f, ",0.0,.0,143285.000,14.328,14328500224.000\n"},
       {0, std::numeric_limits<float>::quiet_NaN(), kInf, ",0.0,nan,inf,inf,inf\n"},
   };
-  for (const auto& c : cases) {
-    // The sample fills the image exactly.
+  // The sample fills the image exactly.
+  for (const auto& c : cases)
     EXPECT_EQ(Body(Image(Sample(c.field, c.electric, c.rf), 12), kImageSize), c.line);
-  }
 }
 
-TEST(HistoryCsv, AStampStartsALineItsSampleCloses) {
-  // stamp, sample, sample, stamp, stamp, sample: the stamp followed by a stamp stands alone.
-  EXPECT_EQ(Body(Image(kMarch15 + Sample(0x0010, 1, 0) + Sample(0x0020, 2, 0) +
-                       Bytes{0x55, 0xAA, 5, 1, 2, 3, 4, 5} +
-                       Bytes{0x55, 0xAA, 25, 12, 31, 23, 59, 59} + Sample(0x0030, 3, 0))),
-            "_2024/03/15 14:30:05,1.0,1.0,.000,.000,.000\n"
-            ",2.0,2.0,.000,.000,.000\n"
-            "_2005/01/02 03:04:05\n"
-            "_2025/12/31 23:59:59,3.0,3.0,.000,.000,.000\n");
-}
-
-TEST(HistoryCsv, OnlyMarkersAtEvenOffsetsCountAndOtherPairsAreSkipped) {
-  // A final stamp ends the text without a line end.
-  EXPECT_EQ(Body(Image(Bytes{0} + kMarch15 + Sample(0x07B3, 1, 0) + Bytes{0, 0x55, 0x55} + kJan2 +
-                       Bytes{0xAA, 0xAA} + kJan2 + Bytes{0xAA, 0x00} + kJan2 + Bytes{0x00, 0x55} +
-                       kJan2)),
-            kJan2Text + "\n" + kJan2Text + "\n" + kJan2Text + "\n" + kJan2Text);
-}
-
-TEST(HistoryCsv, RecordsStartBelowTheReadLengthAndAreCompletedWithZeros) {
-  EXPECT_EQ(Body(Image(Bytes(4088) + kJan2 + kMarch15)), kJan2Text);
-  EXPECT_EQ(Body(Image(Bytes(4094) + Bytes{0xAA, 0x55})), ",0.0,.0,.000,.000,.000\n");
-  EXPECT_EQ(Body(Image(Bytes(4094) + Bytes{0x55, 0xAA})), "_2000/00/00 00:00:00");
-}
-
-TEST(HistoryCsv, RecordsRunningPastTheImageEndAreDropped) {
-  EXPECT_EQ(Body(Image(kJan2, 8), kImageSize), kJan2Text);
-  EXPECT_EQ(Body(Image({0x55, 0xAA}, 6), kImageSize), "");
-  // A cut sample's bytes are its own payload, even where they look like a stamp.
-  EXPECT_EQ(Body(Image(Bytes{0xAA, 0x55} + kJan2, 10), kImageSize), "");
+// Records are read only below the read length, those starting there are completed with zeros
+// and those running past the image end are dropped.
+TEST(HistoryCsv, StampsStartLinesSamplesCloseThemAndOnlyWholeRecordsCount) {
+  const struct {
+    Bytes image;
+    std::size_t readLength;
+    std::string body;
+  } cases[] = {
+      {Image({}), kImageSize, ""},
+      {Bytes(kImageSize, 0xFF), kImageSize, ""},
+      // stamp, sample, sample, stamp, stamp, sample: the stamp followed by a stamp stands alone.
+      {Image(kMarch15 + Sample(0x0010, 1, 0) + Sample(0x0020, 2, 0) +
+             Bytes{0x55, 0xAA, 5, 1, 2, 3, 4, 5} + Bytes{0x55, 0xAA, 25, 12, 31, 23, 59, 59} +
+             Sample(0x0030, 3, 0)),
+       4096,
+       "_2024/03/15 14:30:05,1.0,1.0,.000,.000,.000\n,2.0,2.0,.000,.000,.000\n"
+       "_2005/01/02 03:04:05\n_2025/12/31 23:59:59,3.0,3.0,.000,.000,.000\n"},
+      // Only markers at even offsets count; a final stamp ends the text without a line end.
+      {Image(Bytes{0} + kMarch15 + Sample(0x07B3, 1, 0) + Bytes{0, 0x55, 0x55} + kJan2 +
+             Bytes{0xAA, 0xAA} + kJan2 + Bytes{0xAA, 0x00} + kJan2 + Bytes{0x00, 0x55} + kJan2),
+       4096, kJan2Text + "\n" + kJan2Text + "\n" + kJan2Text + "\n" + kJan2Text},
+      {Image(Bytes(4088) + kJan2 + kMarch15), 4096, kJan2Text},
+      {Image(Bytes(4094) + Bytes{0xAA, 0x55}), 4096, ",0.0,.0,.000,.000,.000\n"},
+      {Image(Bytes(4094) + Bytes{0x55, 0xAA}), 4096, "_2000/00/00 00:00:00"},
+      {Image(kJan2, 8), kImageSize, kJan2Text},
+      {Image({0x55, 0xAA}, 6), kImageSize, ""},
+      // A cut sample's bytes are its own payload, even where they look like a stamp.
+      {Image(Bytes{0xAA, 0x55} + kJan2, 10), kImageSize, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Body(c.image, c.readLength), c.body) << c.body;
 }
 
 TEST(HistoryCsv, YieldsOncePerStepThroughTheImage) {

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,10 +18,24 @@ class FakeDesktop : public fw::DesktopServices {
     std::string proposedName;
   };
 
-  void MsgBox(const std::string& text) override;
-  void Beep() override;
+  void MsgBox(const std::string& text) override {
+    events.push_back("msg:" + text);
+    messages.push_back(text);
+    if (whileMessageShows) whileMessageShows(text);
+  }
+  void Beep() override {
+    events.push_back("beep");
+    ++beeps;
+  }
   std::optional<fw::FolderItem> GetSaveFolderItem(const std::string& fileType,
-                                                  const std::string& proposedName) override;
+                                                  const std::string& proposedName) override {
+    events.push_back("save:" + proposedName);
+    saveRequests.push_back({fileType, proposedName});
+    if (saveAnswers.empty()) return std::nullopt;
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+  }
 
   // What happened, in order: "beep", "msg:<text>", "save:<proposed name>".
   std::vector<std::string> events;
@@ -32,15 +47,25 @@ class FakeDesktop : public fw::DesktopServices {
   // Runs while a message box would be open (the program lock is given away).
   std::function<void(const std::string&)> whileMessageShows;
 
-  void Clear();
+  void Clear() {
+    events.clear();
+    messages.clear();
+    saveRequests.clear();
+    beeps = 0;
+    saveAnswers.clear();
+  }
 };
 
 // Installs a fresh fake for the current test and returns it; the previous
 // services come back when the returned guard goes.
 class FakeDesktopScope {
  public:
-  FakeDesktopScope();
-  ~FakeDesktopScope();
+  FakeDesktopScope() {
+    auto fake = std::make_unique<FakeDesktop>();
+    fake_ = fake.get();
+    previous_ = fw::SetDesktopServices(std::move(fake));
+  }
+  ~FakeDesktopScope() { fw::SetDesktopServices(std::move(previous_)); }
   FakeDesktop& operator*() { return *fake_; }
   FakeDesktop* operator->() { return fake_; }
 

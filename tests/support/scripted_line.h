@@ -60,7 +60,6 @@ class ScriptedLine : public fw::SerialLine {
 
   std::string ReadAll() override {
     trace_ += 'R';
-    ++readAllCalls_;
     if (queue_.empty()) return {};
     std::string bytes = std::move(queue_.front());
     queue_.pop_front();
@@ -68,7 +67,6 @@ class ScriptedLine : public fw::SerialLine {
   }
 
   const std::vector<std::string>& Writes() const { return writes_; }
-  int ReadAllCalls() const { return readAllCalls_; }
   const std::string& Trace() const { return trace_; }
   // ReadAll results still queued (bytes nobody has read).
   std::size_t Unread() const { return queue_.size(); }
@@ -79,7 +77,6 @@ class ScriptedLine : public fw::SerialLine {
   Responder responder_;
   std::vector<std::string> writes_;
   std::string trace_;
-  int readAllCalls_ = 0;
 };
 
 // A meter that is slow but sound, on a clock that only Sleep moves: it answers every request it
