@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(InTimeAndLate, LateMeter,
 TEST_F(History, ProgressShowsKilobytesAndTheShareOf1048000) {
   Lock lock;
   for (const auto& [progress, label, percent] :
-       {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048576, "1048", 100}}) {
+       {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048000, "1048", 100}}) {
     window->download_progress = progress;
     window->Timer100ms_Action(window->Timer100ms());
     EXPECT_EQ(window->DownloadingLabel()->text(), QString("Downloading...%1 KB").arg(label));
