@@ -93,10 +93,8 @@ TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
     h = window->ScreenH;
     v = window->ScreenV;
     // Byte 0 decides: the late all-ink frame was drained, not shown.
-    if (accepted) {
-      EXPECT_EQ(h->pixel(0, 63), kMirrorInkColor);
-      EXPECT_EQ(h->pixel(0, 62), kMirrorPaperColor);
-    }
+    EXPECT_TRUE(!accepted ||
+                (h->pixel(0, 63) == kMirrorInkColor && h->pixel(0, 62) == kMirrorPaperColor));
   }
 }
 
