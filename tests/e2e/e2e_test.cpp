@@ -48,7 +48,6 @@ struct PaintSpy : QObject {
 
 TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirror) {
   fw::SetSleepSpeedup(4);  // 125 and 250 ms waits: plenty for an unpaced meter
-  const fs::path dir = fs::temp_directory_path() / ("maglyx-shot-e2e-" + std::to_string(getpid()));
   fs::create_directories(dir / "f.bmp");
   Connect(StartMeter(), /*mirror=*/true);  // a screenshot stops and restarts the mirror
   window->show();
@@ -136,7 +135,6 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     sim->ClearMisbehaviour();
   }
   EXPECT_TRUE(fs::is_empty(dir / "f.bmp"));
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -20,12 +20,7 @@ class History : public MeterWindow {
  protected:
   void SetUp() override {
     fw::SetSleepSpeedup(4);  // page waits of 150 ms: plenty for an unpaced meter on a pty
-    fs::create_directories(dir);
     Connect(StartMeter());
-  }
-  void TearDown() override {
-    MeterWindow::TearDown();
-    fs::remove_all(dir);
   }
   // Chooses `csv` in the save dialog and starts.
   void Start() {
@@ -61,7 +56,6 @@ class History : public MeterWindow {
     EXPECT_EQ(Frames("SPIR"), static_cast<int>(pages));
   }
 
-  const fs::path dir = fs::temp_directory_path() / ("maglyx-history-" + std::to_string(getpid()));
   const fs::path csv = dir / "history.csv";
 };
 
