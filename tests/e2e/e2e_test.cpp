@@ -1,7 +1,6 @@
-// A person's roads through the program, with the simulator as the meter: the console, the live
-// mirror and its keys, and "Download Screenshot" into real files.
+// A person's roads through the program, with the simulator as the meter: the live mirror and its
+// keys, and "Download Screenshot" into real files.
 
-#include <QLineEdit>
 #include <QRadioButton>
 #include <filesystem>
 #include <thread>
@@ -16,25 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using EndToEnd = MeterWindow;
-
-TEST_F(EndToEnd, TalkToTheMeterInTheConsole) {
-  Connect(StartMeter(3, true));
-  const auto shows = [&](const QString& end) {
-    return QTest::qWaitFor([&] { return window->SerialText()->Text().endsWith(end); }, 10000);
-  };
-  window->SendCommand1()->click();
-  ASSERT_TRUE(shows("MXR-420 EMF Meter V1.12\n"));
-  window->Command1()->setCurrentIndex(1);
-  window->SendCommand1()->click();
-  ASSERT_TRUE(shows("MX42017733\n"));
-  window->HEXButton()->click();
-  window->Command2()->setText("<DSID>>");
-  window->SendCommand2()->click();
-  ASSERT_TRUE(shows("44 53 2D 35 41 33 43 2D 39 31 46 30 0D 0A "));  // "DS-5A3C-91F0\r\n"
-  EXPECT_EQ(window->SerialSize()->text().toInt(), 19 + 25 + 12 + 14);
-  window->ClearButton()->click();
-  EXPECT_EQ(window->SerialText()->Text() + window->SerialSize()->text(), "0");
-}
 
 TEST_F(EndToEnd, TheFaceShowsTheMetersDisplayAndItsKeysWork) {
   Connect(StartMeter(3, true, /*hold=*/true), /*mirror=*/true);  // only the clock moves
@@ -66,122 +46,93 @@ struct PaintSpy : QObject {
   }
 };
 
-class Screenshot : public MeterWindow {
- protected:
-  void SetUp() override {
-    fw::SetSleepSpeedup(4);  // 125 and 250 ms waits: plenty for an unpaced meter
-    fs::create_directories(dir);
-    Connect(StartMeter(), /*mirror=*/true);  // a screenshot stops and restarts the mirror
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    window->DSButton()->installEventFilter(&spy);
-    desktop->whileMessageShows = [this](const std::string&) {
-      captionAtMessage = window->DSButton()->text();
-      timerAtMessage = window->GSTimer()->Mode();
-    };
-  }
-  void TearDown() override {
-    MeterWindow::TearDown();
-    fs::remove_all(dir);
-  }
-  std::vector<std::string> Requests() {
-    std::vector<std::string> out;
-    for (const auto& f : sim->Frames())
-      if (f.name == "GETSSN" || f.name == "GETSS") out.emplace_back(f.raw.begin(), f.raw.end());
-    return out;
-  }
-
+TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirror) {
+  fw::SetSleepSpeedup(4);  // 125 and 250 ms waits: plenty for an unpaced meter
+  fs::create_directories(dir / "f.bmp");
+  Connect(StartMeter(), /*mirror=*/true);  // a screenshot stops and restarts the mirror
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   PaintSpy spy;
-  const fs::path dir = fs::temp_directory_path() / ("maglyx-shot-e2e-" + std::to_string(getpid()));
+  window->DSButton()->installEventFilter(&spy);
   QString captionAtMessage;
-  int timerAtMessage = -1;
-};
-
-TEST_F(Screenshot, EachSlotBecomesItsBmpUnderTheProposedName) {
-  QRadioButton* const radios[] = {window->SS1(), window->SS2(), window->SS3()};
+  desktop->whileMessageShows = [&](const std::string&) {
+    captionAtMessage = window->DSButton()->text();
+    EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeOff);
+  };
+  QRadioButton* const radios[] = {window->SS1(), window->SS2(), window->SS3(), window->SS4()};
   const meter_sim::MeterConfig meter = meter_sim::DefaultMeterConfig();
-  for (int slot = 0; slot < 3; ++slot) {
-    const meter_sim::StoredScreen& stored = *meter.slots[slot];
-    const auto f = [](int v) { return fw::Format(v, "00"); };
-    const std::string name = "emfscreenshot_" + f(stored.when.day) + f(stored.when.month) +
-                             f(stored.when.year % 100) + "_" + f(stored.when.hour) +
-                             f(stored.when.minute) + f(stored.when.second) + ".bmp";
-    desktop->Clear();
-    desktop->saveAnswers.push_back(fw::FolderItem(dir / name));
-    radios[slot]->setChecked(true);
-    window->DSButton()->click();
-    EXPECT_EQ(desktop->events,
-              (std::vector<std::string>{"save:" + name, "msg:Download Finished."}));
-    // Not EXPECT_EQ: a failure would print 393,270 bytes twice.
-    EXPECT_TRUE(ReadFile(dir / name) ==
-                ComposeScreenshotBmp(std::string(stored.image.begin(), stored.image.end())))
-        << slot;
-  }
-}
-
-TEST_F(Screenshot, EachEndSaysItsMessageThenRestoresTheCaptionAndTheMirror) {
-  const std::string info = "<GETSSN1>>", image = "<GETSS1>>";
   meter_sim::Misbehaviour noImage, lateImage;
   noImage.only_command = lateImage.only_command = "GETSS";
   noImage.silent = true;
   lateImage.extra_delay_ms = 10000;
   std::thread unplug;
-  struct End {
-    std::function<void()> setup;
+  enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
+  const struct {
+    int end, slot, infos, images;
     std::string message;  // "" for none
-    QString captionAtMessage;
-    std::vector<std::string> requests;
-  } const ends[] = {
-      {[&] { sim->SetSilent(true); }, "Failed to download. Please try again.",
-       "Download Screenshot", std::vector<std::string>(6, info)},
-      {[&] { window->SS4()->setChecked(true); },
-       "Screenshot 4 not found.",
-       "Please wait...",
-       {"<GETSSN4>>"}},
-      {[&] { sim->SetMisbehaviour(noImage); },
-       "Download Failed.",
-       "Download Screenshot",
-       {info, image, image, image, image}},
-      {[] {}, "", "", {info, image}},  // dialog dismissed
-      {[&] {
-         fs::create_directory(dir / "f.bmp");
-         desktop->saveAnswers.push_back(fw::FolderItem(dir / "f.bmp"));
-       },
-       "The screenshot could not be saved.\nCannot delete \"" + (dir / "f.bmp").string() +
-           "\": it is not a regular file",
-       "Please wait...",
-       {info, image}},
-      {[&] {  // the image request is the last thing the meter sees
-         sim->SetMisbehaviour(lateImage);
-         unplug = std::thread([this] {
-           sim->WaitForFrames(2, std::chrono::seconds(20));
-           sim->Stop();
-         });
-       },
-       "Download Failed.",
-       "Download Screenshot",
-       {info, image}},
-  };
-  for (const End& end : ends) {
-    SCOPED_TRACE(end.message);
+    bool waiting;         // "Please wait..." while the message shows
+  } ends[] = {{kSaved, 1, 1, 1, "Download Finished.", true},
+              {kSaved, 2, 1, 1, "Download Finished.", true},
+              {kSaved, 3, 1, 1, "Download Finished.", true},
+              {kSilent, 1, 6, 0, "Failed to download. Please try again.", false},
+              {kEmpty, 4, 1, 0, "Screenshot 4 not found.", true},
+              {kNoImage, 1, 1, 4, "Download Failed.", false},
+              {kDismissed, 1, 1, 1, "", false},
+              {kFolder, 1, 1, 1,
+               "The screenshot could not be saved.\nCannot delete \"" + (dir / "f.bmp").string() +
+                   "\": it is not a regular file",
+               true},
+              {kUnplugged, 1, 1, 1, "Download Failed.", false}};  // after the image request
+  for (const auto& e : ends) {
+    SCOPED_TRACE(e.message + std::to_string(e.slot));
     desktop->Clear();
+    captionAtMessage.clear();
     spy.captions.clear();
     sim->ClearLogs();
-    end.setup();
+    std::string name;
+    if (e.end == kSaved) {
+      const meter_sim::DateTime& when = meter.slots[e.slot - 1]->when;
+      const auto f = [](int v) { return fw::Format(v, "00"); };
+      name = "emfscreenshot_" + f(when.day) + f(when.month) + f(when.year % 100) + "_" +
+             f(when.hour) + f(when.minute) + f(when.second) + ".bmp";
+    }
+    if (e.end == kSaved || e.end == kFolder)
+      desktop->saveAnswers.push_back(fw::FolderItem(dir / (name.empty() ? "f.bmp" : name)));
+    if (e.end == kSilent) sim->SetSilent(true);
+    if (e.end == kNoImage) sim->SetMisbehaviour(noImage);
+    if (e.end == kUnplugged) {
+      sim->SetMisbehaviour(lateImage);
+      unplug = std::thread([this] {
+        sim->WaitForFrames(2, std::chrono::seconds(20));
+        sim->Stop();
+      });
+    }
+    radios[e.slot - 1]->setChecked(true);
     window->DSButton()->click();
     if (unplug.joinable()) unplug.join();
     EXPECT_EQ(desktop->messages,
-              end.message.empty() ? std::vector<std::string>{} : std::vector{end.message});
-    if (!end.message.empty()) {
-      EXPECT_EQ(captionAtMessage, end.captionAtMessage);
-      EXPECT_EQ(timerAtMessage, fw::Timer::kModeOff);
-    }
+              e.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{e.message});
+    EXPECT_EQ(captionAtMessage, e.message.empty() ? ""
+                                : e.waiting       ? "Please wait..."
+                                                  : "Download Screenshot");
     EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
     EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeMultiple);
-    EXPECT_EQ(Requests(), end.requests);
+    const std::string slot = std::to_string(e.slot);
+    std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>");
+    requests.resize(e.infos + e.images, "<GETSS" + slot + ">>");
+    std::vector<std::string> sent;
+    for (const auto& f : sim->Frames())
+      if (f.name == "GETSSN" || f.name == "GETSS") sent.emplace_back(f.raw.begin(), f.raw.end());
+    EXPECT_EQ(sent, requests);
     EXPECT_EQ(std::count(spy.captions.begin(), spy.captions.end(), "Please wait..."), 1);
+    if (e.end == kSaved) {
+      EXPECT_EQ(desktop->saveRequests.at(0).proposedName, name);
+      const auto& image = meter.slots[e.slot - 1]->image;
+      // Not EXPECT_EQ: a failure would print 393,270 bytes twice.
+      EXPECT_TRUE(ReadFile(dir / name) ==
+                  ComposeScreenshotBmp(std::string(image.begin(), image.end())));
+    }
     sim->ClearMisbehaviour();
-    window->SS1()->setChecked(true);
   }
   EXPECT_TRUE(fs::is_empty(dir / "f.bmp"));
 }

@@ -1,6 +1,9 @@
 #pragma once
 // What a history download must leave on disk, and what it left.
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -25,3 +28,16 @@ inline std::string ExpectedCsv(const std::vector<std::uint8_t>& memory, std::siz
   WriteHistoryCsv(image, readLength, [&](std::string_view t) { csv += t; }, {});
   return csv;
 }
+
+// While it lives, the disk looks full to this process once a file passes `bytes`.
+struct DiskFullBeyond {
+  explicit DiskFullBeyond(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &full);
+  }
+  ~DiskFullBeyond() { setrlimit(RLIMIT_FSIZE, &old); }
+  rlimit old{};
+};

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <memory>
 
 #include "framework/program_lock.h"
@@ -33,9 +35,11 @@ inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool pace
 
 class MeterWindow : public testing::Test {
  protected:
+  MeterWindow() { std::filesystem::create_directories(dir); }
   void TearDown() override {
     window.reset();
     fw::SetSleepSpeedup(1);
+    std::filesystem::remove_all(dir);
   }
   // Found in the port list by its answer to the probe. The mirror's captures stay off unless
   // `mirror`: each drains the line and could swallow a reply a test waits for.
@@ -66,6 +70,9 @@ class MeterWindow : public testing::Test {
     return n;
   }
 
+  // For the files a test writes; gone after it.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("maglyx-test-" + std::to_string(getpid()));
   FakeDesktopScope desktop;
   TestPorts ports;
   std::unique_ptr<meter_sim::Simulator> sim;
