@@ -30,43 +30,33 @@ class FilesTest : public testing::Test {
     std::ifstream in(item.Path(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  // The error number of the IOException that `code` raises; -1 for none.
-  static int ErrorOf(const std::function<void()>& code) {
-    try {
-      code();
-    } catch (const fw::IOException& e) {
-      return e.ErrorNumber();
-    }
-    return -1;
-  }
   QTemporaryDir dir_;
 };
 
 TEST_F(FilesTest, WhatIsWrittenArrivesUnchanged) {
-  const auto text = Item("history.csv");
-  std::ofstream(text.Path()) << "an older, longer file";
-  auto stream = fw::TextOutputStream::Create(text);  // starts afresh
-  stream->Write(std::string("time;value\r\n1;-0.5\n\0x", 21));
+  const auto file = Item("history.csv");
+  const std::string text("time;value\r\n1;-0.5\n\0x", 21);
+  std::ofstream(file.Path()) << "an older, longer file than the text";
+  auto stream = fw::TextOutputStream::Create(file);  // starts afresh
+  stream->Write(text);
   stream->Close();
   stream->Close();  // a second Close does nothing
-  EXPECT_EQ(Contents(text), std::string("time;value\r\n1;-0.5\n\0x", 21));
-  auto out = fw::BinaryStream::Create(text, true);
+  EXPECT_EQ(Contents(file), text);
+  auto out = fw::BinaryStream::Create(file, true);
   out->WriteUInt8(0x00);
   out->WriteUInt8(0xFF);
   out->Close();
-  EXPECT_EQ(Contents(text), (std::string{'\0', '\xFF'}));
-  text.Delete();
-  EXPECT_FALSE(text.Exists());
+  EXPECT_EQ(Contents(file), (std::string{'\0', '\xFF'}));
+  file.Delete();
+  EXPECT_FALSE(file.Exists());
 }
 
 TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
-  const auto existing = Item("face.bin");
+  const auto existing = Item("face.bin"), inMissingFolder = Item("no-such-folder/history.csv");
   std::ofstream(existing.Path()) << "kept";
-  const auto inMissingFolder = Item("no-such-folder/history.csv");
   const fw::FolderItem device(std::filesystem::path("/dev/full"));
-  const auto folder = Item("a-folder");
+  const auto folder = Item("a-folder"), fifo = Item("a-fifo");
   std::filesystem::create_directory(folder.Path());
-  const auto fifo = Item("a-fifo");
   ASSERT_EQ(::mkfifo(fifo.Path().c_str(), 0600), 0);
   const std::tuple<const char*, std::function<void()>, int> cases[] = {
       {"create without overwrite on an existing file",
@@ -94,13 +84,21 @@ TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
   rlimit small = old;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  for (const auto& [what, code, error] : cases) EXPECT_EQ(ErrorOf(code), error) << what;
+  for (const auto& [what, code, error] : cases) {
+    int raised = -1;  // none
+    try {
+      code();
+    } catch (const fw::IOException& e) {
+      raised = e.ErrorNumber();
+    }
+    EXPECT_EQ(raised, error) << what;
+  }
   ::setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(Contents(existing), "kept") << "a refused create must leave the file alone";
   EXPECT_TRUE(std::filesystem::exists("/dev/full"));
   EXPECT_TRUE(std::filesystem::is_directory(folder.Path()));
   EXPECT_TRUE(std::filesystem::is_fifo(fifo.Path()));
-  EXPECT_TRUE(fw::FolderItem(Item("new.csv")).IsRegularOrAbsent());
+  EXPECT_TRUE(Item("new.csv").IsRegularOrAbsent());
   EXPECT_TRUE(existing.IsRegularOrAbsent());
 }
 

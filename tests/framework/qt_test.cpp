@@ -36,14 +36,15 @@ bool WaitForAWaiter() {
   return true;
 }
 
-TEST(TimerTest, RunsUnderTheLockAndStopsAtOnceWhenSwitchedOffFromAWorker) {
+TEST(TimerTest, RunsUnderTheLockGoesOnAfterAThrowAndStopsAtOnceWhenOffFromAWorker) {
+  FakeDesktopScope desktop;
   fw::Timer single, repeating;
   int singleTicks = 0, ticks = 0, ticksAtOff = -1;  // guarded by the program lock
   bool alwaysHeld = true, tickWasWaiting = false;
   single.Action = [&] { ++singleTicks; };
   repeating.Action = [&] {
-    ++ticks;
     alwaysHeld = alwaysHeld && fw::ProgramLock::HeldByCurrentThread();
+    if (++ticks == 1) throw fw::OutOfBoundsException("index 7 of 4");
   };
   single.SetPeriod(2);
   repeating.SetPeriod(2);
@@ -66,9 +67,11 @@ TEST(TimerTest, RunsUnderTheLockAndStopsAtOnceWhenSwitchedOffFromAWorker) {
   EXPECT_TRUE(alwaysHeld);
   EXPECT_EQ(singleTicks, 1);
   EXPECT_EQ(single.Mode(), fw::Timer::kModeOff);
+  ASSERT_EQ(desktop->messages.size(), 1u);
+  EXPECT_NE(desktop->messages[0].find("OutOfBoundsException"), std::string::npos);
 }
 
-TEST(DispatchTest, ExceptionsEscapingProgramCodeAreReportedAndTheProgramGoesOn) {
+TEST(DispatchTest, ExceptionsEscapingHandlersAndWorkersAreShownAndTheProgramGoesOn) {
   FakeDesktopScope desktop;
   std::vector<bool> shownOnUiWithoutLock;
   desktop->whileMessageShows = [&](const std::string&) {
@@ -79,28 +82,15 @@ TEST(DispatchTest, ExceptionsEscapingProgramCodeAreReportedAndTheProgramGoesOn) 
   fw::Dispatch([] { throw fw::IOException(ENOSPC, "history file is full"); });
   ASSERT_EQ(desktop->messages.size(), 1u);
 
-  // From a timer's action: the timer keeps ticking.
-  fw::Timer timer;
-  int ticks = 0;
-  timer.Action = [&] {
-    if (++ticks == 1) throw fw::OutOfBoundsException("index 7 of 4");
-  };
-  timer.SetPeriod(5);
-  timer.SetMode(fw::Timer::kModeMultiple);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 30000));
-  timer.SetMode(fw::Timer::kModeOff);
-
   // From a worker: posted to the user-interface thread.
   fw::Thread worker;
   worker.RunHandler = [] { throw std::runtime_error("capture failed"); };
   worker.Run();
   worker.Join();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return desktop->messages.size() >= 3; }, 30000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return desktop->messages.size() >= 2; }, 30000));
 
   const std::vector<std::vector<std::string>> want = {
-      {"IOException", "history file is full", std::to_string(ENOSPC)},
-      {"OutOfBoundsException", "index 7 of 4"},
-      {"capture failed"}};
+      {"IOException", "history file is full", std::to_string(ENOSPC)}, {"capture failed"}};
   ASSERT_EQ(desktop->messages.size(), want.size());
   for (std::size_t i = 0; i < want.size(); ++i)
     for (const std::string& part : want[i])
