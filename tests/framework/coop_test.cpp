@@ -150,16 +150,15 @@ TEST(Coop, RunAndKillFollowTheThreadsStateAndADeathIsReported) {
     ++runs;
     while (!release) fw::SleepCurrentThread(1);
   };
-  worker.Kill();  // never started: nothing
-  worker.Run();
-  worker.Join();
-  worker.Kill();  // finished: nothing
-  release = false;
-  worker.Run();  // a finished thread starts again ...
-  worker.Run();  // ... and a running one ignores Run
-  EXPECT_TRUE(worker.IsRunning());
-  release = true;
-  worker.Join();
+  for (int pass = 0; pass < 2; ++pass) {
+    worker.Kill();  // never started, then finished: nothing
+    release = false;
+    worker.Run();
+    worker.Run();  // ignored while running
+    EXPECT_TRUE(worker.IsRunning());
+    release = true;
+    worker.Join();
+  }
   EXPECT_EQ(runs, 2);
 
   const std::size_t reports = Reports().size();

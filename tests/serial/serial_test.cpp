@@ -13,7 +13,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -112,21 +111,6 @@ TEST_F(SerialOnPty, NoByteIsLostBetweenReads) {
   const std::string got = ReadUntil(serial_, data.size());
   sender.join();
   EXPECT_TRUE(got == data) << "got " << got.size() << " bytes, not all the same";
-}
-
-TEST_F(SerialOnPty, WriteSendsEveryByteUnchanged) {
-  const std::string all = MixedBytes(20 * 1024, 11);
-  auto received = std::async(std::launch::async, [&] {
-    std::string got;
-    for (std::string more; got.size() < all.size() && !(more = pty_.Receive(10s)).empty();)
-      got += more;
-    return got;
-  });
-  // First more than the terminal takes at once, then small pieces.
-  for (std::size_t at = 0, size = 10 * 1024; at < all.size(); at += size, size = size % 97 + 1)
-    serial_.Write(all.substr(at, size));
-  const std::string got = received.get();
-  EXPECT_TRUE(got == all) << "got " << got.size() << " bytes, not all the same";
 }
 
 TEST(SerialOpen, FailsOnMissingPathsAndOnWhatIsNoTerminal) {
