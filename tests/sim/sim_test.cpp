@@ -220,7 +220,8 @@ TEST(SimulatorLine, AnswersEveryCommandInOrderAndSkipsWhatIsNoFrame) {
   EXPECT_EQ(again.Read(version.size()), Bytes(version));
 }
 
-// The faults that other tests set, each until cleared, asked for one page.
+// The faults that other tests set, each until cleared, asked for the slot
+// information that a screenshot download asks first.
 struct Fault {
   const char* name;
   Misbehaviour set;
@@ -235,15 +236,15 @@ TEST_P(Faults, ChangeWhatArrivesUntilCleared) {
   const Fault& f = GetParam();
   SimLine line;
   line.sim.SetMisbehaviour(f.set);
-  const std::vector<uint8_t> page = line.Slice(0x3C00, 64), none;
+  const std::vector<uint8_t> info{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, kEndMarker}, none;
   const auto sent = Clock::now();
-  line.client.Write(MakeSpirFrame(0x3C00, 64));
+  line.client.Write(MakeFrame("GETSSN4"));
   EXPECT_TRUE(f.not_before == 0ms || line.client.Read(1, f.not_before / 2).empty()) << "early";
-  EXPECT_EQ(line.client.Read(64, f.answered ? kSafetyTimeout : kQuiet), f.answered ? page : none);
+  EXPECT_EQ(line.client.Read(7, f.answered ? kSafetyTimeout : kQuiet), f.answered ? info : none);
   EXPECT_GE(Clock::now() - sent, f.not_before);
   EXPECT_TRUE(line.client.ReadAll().empty()) << "more than expected arrived";
   line.sim.ClearMisbehaviour();
-  EXPECT_EQ(line.Ask(MakeSpirFrame(0x3C00, 64), 64), page);
+  EXPECT_EQ(line.Ask(MakeFrame("GETSSN4"), 7), info);
 }
 
 INSTANTIATE_TEST_SUITE_P(
