@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -19,6 +20,11 @@
 namespace {
 std::mutex g_reports_mutex;
 std::vector<std::exception_ptr> g_reports;  // guarded by g_reports_mutex
+
+std::vector<std::exception_ptr> Reports() {
+  std::lock_guard lock(g_reports_mutex);
+  return g_reports;
+}
 }  // namespace
 
 // Stands in for the framework's report, which needs Qt.
@@ -32,37 +38,21 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::exception_ptr> Reports() {
-  std::lock_guard lock(g_reports_mutex);
-  return g_reports;
-}
-
 // Hang guard for waiting on other threads: true once `condition` holds.
-bool WaitUntil(const std::function<bool()>& condition, Clock::duration limit = 30s) {
-  const auto deadline = Clock::now() + limit;
-  while (!condition()) {
+bool WaitUntil(const std::function<bool()>& condition) {
+  for (const auto deadline = Clock::now() + 30s; !condition(); std::this_thread::sleep_for(1ms))
     if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
   return true;
 }
 
-class CoopTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::lock_guard lock(g_reports_mutex);
-    g_reports.clear();
-  }
-};
-
-TEST_F(CoopTest, OnlyOnePieceOfProgramCodeRunsAtATime) {
+TEST(Coop, OnlyOnePieceOfProgramCodeRunsAtATime) {
   constexpr int kWorkers = 4, kPasses = 1500;
   // Program state shared without locks, as the window's state is.
   long counter = 0;
   int overlaps = 0, uiPasses = 0;
   bool inside = false;
   auto pass = [&] {
-    if (inside) ++overlaps;
+    overlaps += inside;
     inside = true;
     const long seen = counter;
     std::this_thread::yield();  // invites any other runnable thread in mid-update
@@ -85,9 +75,8 @@ TEST_F(CoopTest, OnlyOnePieceOfProgramCodeRunsAtATime) {
     fw::YieldWhile([&] {
       pass();
       ++uiPasses;
-      for (auto& worker : workers)
-        if (worker.IsRunning()) return true;
-      return false;
+      return std::any_of(std::begin(workers), std::end(workers),
+                         [](const fw::Thread& w) { return w.IsRunning(); });
     });
   }
   for (auto& worker : workers) worker.Join();
@@ -95,17 +84,13 @@ TEST_F(CoopTest, OnlyOnePieceOfProgramCodeRunsAtATime) {
   EXPECT_EQ(counter, long{kWorkers} * kPasses + uiPasses);
 }
 
-enum class GiveWay { kSleep, kYield };
-
 // The two places where a worker gives the lock away; both must behave alike.
-class CoopGiveWayTest : public CoopTest, public testing::WithParamInterface<GiveWay> {
+class GiveWay : public testing::TestWithParam<bool> {
  protected:
-  void GiveWayNow(int sleepMs) {
-    GetParam() == GiveWay::kSleep ? fw::SleepCurrentThread(sleepMs) : fw::YieldToOthers();
-  }
+  void Now(int sleepMs) { GetParam() ? fw::SleepCurrentThread(sleepMs) : fw::YieldToOthers(); }
 };
 
-TEST_P(CoopGiveWayTest, WorkerQueuesBehindThoseAlreadyWaiting) {
+TEST_P(GiveWay, WorkerQueuesBehindThoseAlreadyWaiting) {
   std::vector<int> order;  // guarded by the program lock
   fw::Thread queued[4], holder;
   for (int i = 0; i < 4; ++i) queued[i].RunHandler = [&order, i] { order.push_back(i + 1); };
@@ -115,7 +100,7 @@ TEST_P(CoopGiveWayTest, WorkerQueuesBehindThoseAlreadyWaiting) {
       queued[i].Run();
       if (!WaitUntil([i] { return fw::coop::ProgramLockWaiterCount() > i; })) return;
     }
-    GiveWayNow(5);
+    Now(5);
     order.push_back(0);
   };
   holder.Run();
@@ -124,7 +109,7 @@ TEST_P(CoopGiveWayTest, WorkerQueuesBehindThoseAlreadyWaiting) {
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 0}));
 }
 
-TEST_P(CoopGiveWayTest, KillTakesEffectThereAndNoProgramCodeRunsAfterwards) {
+TEST_P(GiveWay, KillTakesEffectThereAndNoProgramCodeRunsAfterwards) {
   int passes = 0;  // guarded by the program lock
   bool caught = false;
   fw::Thread worker;
@@ -132,13 +117,14 @@ TEST_P(CoopGiveWayTest, KillTakesEffectThereAndNoProgramCodeRunsAfterwards) {
     try {
       for (;;) {
         ++passes;
-        GiveWayNow(120000);  // long, so that a kill that does not cut it short shows
+        Now(120000);  // long, so that a kill that does not cut it short shows
       }
     } catch (const std::exception&) {
       caught = true;  // program code that catches what it knows must not stop a kill
     }
   };
   const auto start = Clock::now();
+  const std::size_t reports = Reports().size();
   {
     fw::ProgramLockHolder hold;
     worker.Run();
@@ -150,15 +136,13 @@ TEST_P(CoopGiveWayTest, KillTakesEffectThereAndNoProgramCodeRunsAfterwards) {
   }
   EXPECT_LT(Clock::now() - start, 60s) << "a killed sleep must end early";
   EXPECT_FALSE(caught);
-  EXPECT_TRUE(Reports().empty()) << "a kill is no failure to report";
+  EXPECT_EQ(Reports().size(), reports) << "a kill is no failure to report";
 }
 
-INSTANTIATE_TEST_SUITE_P(Coop, CoopGiveWayTest, testing::Values(GiveWay::kSleep, GiveWay::kYield),
-                         [](const auto& info) {
-                           return info.param == GiveWay::kSleep ? "Sleep" : "Yield";
-                         });
+INSTANTIATE_TEST_SUITE_P(Coop, GiveWay, testing::Bool(),
+                         [](const auto& info) { return info.param ? "Sleep" : "Yield"; });
 
-TEST_F(CoopTest, KillingAnIdleThreadDoesNothingAndRunStartsAFinishedOneAgain) {
+TEST(Coop, RunAndKillFollowTheThreadsStateAndADeathIsReported) {
   int runs = 0;  // guarded by the program lock
   std::atomic<bool> release{true};
   fw::Thread worker;
@@ -166,34 +150,27 @@ TEST_F(CoopTest, KillingAnIdleThreadDoesNothingAndRunStartsAFinishedOneAgain) {
     ++runs;
     while (!release) fw::SleepCurrentThread(1);
   };
-  worker.Kill();  // never started
-  worker.Run();
-  worker.Join();
-  EXPECT_EQ(runs, 1);
-
-  worker.Kill();  // finished
-  release = false;
-  worker.Run();
-  worker.Run();  // ignored while running
-  EXPECT_TRUE(worker.IsRunning());
-  release = true;
-  worker.Join();
+  for (int pass = 0; pass < 2; ++pass) {
+    worker.Kill();  // never started, then finished: nothing
+    release = false;
+    worker.Run();
+    worker.Run();  // ignored while running
+    EXPECT_TRUE(worker.IsRunning());
+    release = true;
+    worker.Join();
+  }
   EXPECT_EQ(runs, 2);
-}
 
-TEST_F(CoopTest, WorkerDyingOfAnExceptionIsReportedAndReleasesTheLock) {
-  fw::Thread worker;
+  const std::size_t reports = Reports().size();
   worker.RunHandler = [] {
     fw::ProgramLockHolder nested;  // unwinding must undo program code's own holds too
     throw std::runtime_error("probe unplugged");
   };
   worker.Run();
   worker.Join();
-  ASSERT_EQ(Reports().size(), 1u);
-  EXPECT_THROW(std::rethrow_exception(Reports()[0]), std::runtime_error);
-
-  // The lock is free again, and the thread starts again.
-  std::atomic<bool> ranAgain{false};
+  ASSERT_EQ(Reports().size(), reports + 1);
+  EXPECT_THROW(std::rethrow_exception(Reports().back()), std::runtime_error);
+  std::atomic<bool> ranAgain{false};  // so the lock is free again
   worker.RunHandler = [&] { ranAgain = true; };
   worker.Run();
   EXPECT_TRUE(WaitUntil([&] { return ranAgain.load(); }));

@@ -1,26 +1,33 @@
-// The serial line against a pseudo-terminal whose master side plays the meter.
+// The serial line against a pseudo-terminal whose master side plays the meter,
+// and the list of serial ports: the extra ports, the order and the scan of the
+// kernel's tty class that the system's list comes from.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <ctime>
-#include <future>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
-#include <string>
+#include <sstream>
 #include <thread>
-#include <vector>
+#include <tuple>
 
+#include "framework/exceptions.h"
 #include "framework/serial.h"
+#include "framework/serial_ports.h"
 #include "support/pty.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // Every byte value once, then pseudo-random bytes: a dropped, doubled or
 // swapped byte shows up as a difference.
@@ -36,22 +43,12 @@ std::string MixedBytes(std::size_t size, unsigned seed) {
 // or the hang guard ran out.
 std::string ReadUntil(fw::Serial& serial, std::size_t count) {
   std::string got;
-  const auto deadline = Clock::now() + 60s;
-  for (int round = 0; got.size() < count && Clock::now() < deadline; ++round) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  for (int round = 0; got.size() < count && std::chrono::steady_clock::now() < deadline; ++round) {
     got += serial.ReadAll();
     std::this_thread::sleep_for(std::chrono::microseconds(round % 4 * 2000));
   }
   return got;
-}
-
-// The terminal's own exclusive mode, which turns away programs that take no
-// lock: 1 or 0, or -1 where the system does not tell.
-int TerminalExclusiveMode(int fd) {
-  int mode = -1;
-#ifdef TIOCGEXCL
-  if (ioctl(fd, TIOCGEXCL, &mode) != 0) mode = -1;
-#endif
-  return mode;
 }
 
 class SerialOnPty : public testing::Test {
@@ -61,9 +58,9 @@ class SerialOnPty : public testing::Test {
     slave_ = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(slave_, 0);
     serial_.SetSerialPort({pty_.SlavePath(), pty_.SlavePath()});
+    ASSERT_TRUE(serial_.Open()) << pty_.SlavePath();
   }
   void TearDown() override { close(slave_); }
-  void Open() { ASSERT_TRUE(serial_.Open()) << pty_.SlavePath(); }
 
   Pty pty_;
   int slave_ = -1;
@@ -72,6 +69,7 @@ class SerialOnPty : public testing::Test {
 
 TEST_F(SerialOnPty, OpenSetsRaw8N1At115200WithoutFlowControl) {
   // Wrong in every respect that matters, so that each check sees Open act.
+  serial_.Close();
   termios t{};
   ASSERT_EQ(tcgetattr(slave_, &t), 0);
   t.c_iflag |= IXON | IXOFF | ICRNL | INLCR | ISTRIP | BRKINT;
@@ -83,31 +81,25 @@ TEST_F(SerialOnPty, OpenSetsRaw8N1At115200WithoutFlowControl) {
   cfsetspeed(&t, B9600);
   ASSERT_EQ(tcsetattr(slave_, TCSANOW, &t), 0);
 
-  Open();
+  ASSERT_TRUE(serial_.Open());
   ASSERT_EQ(tcgetattr(slave_, &t), 0);
   EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
             static_cast<tcflag_t>(CS8 | CLOCAL | CREAD));
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | BRKINT | PARMRK), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
-  EXPECT_EQ(t.c_cc[VMIN], 1);
-  EXPECT_EQ(t.c_cc[VTIME], 0);
-  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B115200));
-  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(std::tuple(t.c_cc[VMIN], t.c_cc[VTIME], cfgetispeed(&t), cfgetospeed(&t)),
+            std::tuple(cc_t{1}, cc_t{0}, speed_t{B115200}, speed_t{B115200}));
 }
 
-TEST_F(SerialOnPty, BurstIsReadWholeByOneReadAllAfterAPause) {
-  Open();
+TEST_F(SerialOnPty, NoByteIsLostBetweenReads) {
+  // A page nobody reads for a while is more than the terminal itself keeps.
   const std::string page = MixedBytes(4096, 7);
   pty_.Send(page);
   std::this_thread::sleep_for(600ms);
-  const std::string got = serial_.ReadAll();
-  EXPECT_TRUE(got == page) << "got " << got.size() << " bytes, not all the same";
+  EXPECT_TRUE(serial_.ReadAll() == page) << "not the whole page at once";
   EXPECT_EQ(serial_.ReadAll(), "");
-}
 
-TEST_F(SerialOnPty, LongStreamArrivesWithNothingLostOrReordered) {
-  Open();
   const std::string data = MixedBytes(256 * 1024, 3);
   std::thread sender([&] {
     // Pieces of varying size, now at full speed, now paced.
@@ -121,27 +113,8 @@ TEST_F(SerialOnPty, LongStreamArrivesWithNothingLostOrReordered) {
   EXPECT_TRUE(got == data) << "got " << got.size() << " bytes, not all the same";
 }
 
-TEST_F(SerialOnPty, WriteSendsEveryByteUnchanged) {
-  Open();
-  std::vector<std::string> pieces = {MixedBytes(10 * 1024, 11)};
-  for (unsigned size = 1; pieces.size() < 400; size = size % 97 + 1)
-    pieces.push_back(MixedBytes(size, size));
-  std::string all;
-  for (const std::string& piece : pieces) all += piece;
-  auto received = std::async(std::launch::async, [&] {
-    std::string got;
-    for (std::string more; got.size() < all.size() && !(more = pty_.Receive(10s)).empty();)
-      got += more;
-    return got;
-  });
-  for (const std::string& piece : pieces) serial_.Write(piece);
-  const std::string got = received.get();
-  EXPECT_TRUE(got == all) << "got " << got.size() << " bytes, not all the same";
-}
-
 TEST(SerialOpen, FailsOnMissingPathsAndOnWhatIsNoTerminal) {
-  for (const std::string& path : {std::string(), std::string("/nonexistent/maglyx-port"),
-                                  std::string("/dev/null"), testing::TempDir()}) {
+  for (const std::string path : {"", "/nonexistent/maglyx-port", "/dev/null", "/tmp"}) {
     fw::Serial serial;
     serial.SetSerialPort({path, path});
     EXPECT_FALSE(serial.Open()) << "'" << path << "'";
@@ -150,22 +123,22 @@ TEST(SerialOpen, FailsOnMissingPathsAndOnWhatIsNoTerminal) {
 }
 
 TEST_F(SerialOnPty, OpenLineHoldsThePortExclusively) {
-  Open();
+  int mode = -1;  // the terminal's own exclusive mode, which turns away programs that take no lock
+#ifdef TIOCGEXCL
+  ioctl(slave_, TIOCGEXCL, &mode);
+#endif
+  EXPECT_NE(mode, 0);
   fw::Serial second;
   second.SetSerialPort(serial_.Port());
   EXPECT_FALSE(second.Open());
   EXPECT_FALSE(second.IsOpen());
-  EXPECT_NE(TerminalExclusiveMode(slave_), 0);
-  // The refused attempt leaves the holder's line working.
-  pty_.Send("still ours");
+  pty_.Send("still ours");  // the refused attempt leaves the holder's line working
   EXPECT_EQ(ReadUntil(serial_, 10), "still ours");
   serial_.Close();
-  EXPECT_NE(TerminalExclusiveMode(slave_), 1);
   EXPECT_TRUE(second.Open()) << "a closed port is free again";
 }
 
 TEST_F(SerialOnPty, HangupReadsAsNothingAndCostsNoProcessorTime) {
-  Open();
   pty_.Send("before");
   EXPECT_EQ(ReadUntil(serial_, 6), "before");
   EXPECT_FALSE(serial_.IsGone());
@@ -184,10 +157,6 @@ TEST_F(SerialOnPty, HangupReadsAsNothingAndCostsNoProcessorTime) {
 }
 
 TEST_F(SerialOnPty, ClosedLineIsHarmlessAndReopenStartsEmpty) {
-  serial_.Write("lost");  // before Open: nowhere
-  EXPECT_EQ(serial_.ReadAll(), "");
-  serial_.Close();
-  Open();
   for (const bool closeFirst : {true, false}) {
     SCOPED_TRACE(closeFirst ? "closed and opened" : "opened while open");
     pty_.Send("old");
@@ -205,6 +174,72 @@ TEST_F(SerialOnPty, ClosedLineIsHarmlessAndReopenStartsEmpty) {
     serial_.Write("reply");
     EXPECT_EQ(pty_.Receive(10s), "reply");
   }
+}
+
+std::vector<std::string> Paths(const std::vector<fw::SerialPort>& ports) {
+  std::vector<std::string> paths;
+  for (const fw::SerialPort& port : ports) paths.push_back(port.Path);
+  return paths;
+}
+
+TEST(PortList, ExtraPortsFollowTheSystemsInOrderWithoutEmptyItems) {
+  unsetenv("MAGLYX_EXTRA_PORTS");
+  const auto system = fw::MakeSystemPortSource();
+  std::vector<std::string> want = Paths(system->List());
+  setenv("MAGLYX_EXTRA_PORTS", ":/tmp/meter-sim-b::/dev/pts/77:/tmp/meter-sim-a:", 1);
+  const std::vector<fw::SerialPort> ports = system->List();  // read anew each time
+  unsetenv("MAGLYX_EXTRA_PORTS");
+  want.insert(want.end(), {"/tmp/meter-sim-b", "/dev/pts/77", "/tmp/meter-sim-a"});
+  EXPECT_EQ(Paths(ports), want);
+  for (const fw::SerialPort& port : ports) EXPECT_EQ(port.Name, port.Path);
+  EXPECT_TRUE(fw::detail::ExtraPorts(nullptr).empty());
+  for (int outside : {-1, fw::System::SerialPortCount()})
+    EXPECT_THROW(fw::System::SerialPortAt(outside), fw::OutOfBoundsException);
+}
+
+TEST(PortList, NaturalOrderComparesDigitRunsAsNumbers) {
+  std::istringstream names(
+      "cu.usbserial-2 cu.usbserial-10 port99999999999999999999 port100000000000000000000 tty tty0 "
+      "ttyACM0 ttyS0 ttyS2 ttyS02x ttyS10 ttyS10x ttyUSB2 ttyUSB10 ttyUSB100 ttyUSBa");
+  const std::vector<std::string> sorted{std::istream_iterator<std::string>(names), {}};
+  std::vector<std::string> shuffled = sorted;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+  std::sort(shuffled.begin(), shuffled.end(), fw::detail::NaturalLess);
+  EXPECT_EQ(shuffled, sorted);
+  EXPECT_FALSE(fw::detail::NaturalLess("ttyUSB1", "ttyUSB1"));
+  // Equal values with different zeros are still told apart, one way only.
+  EXPECT_NE(fw::detail::NaturalLess("ttyS01", "ttyS1"), fw::detail::NaturalLess("ttyS1", "ttyS01"));
+}
+
+TEST(PortList, TtyClassScanListsDevicesWithHardwareInNaturalOrder) {
+  const fs::path root = testing::TempDir() + "maglyx-ports-" + std::to_string(getpid());
+  const fs::path classDir = root / "class", devDir = root / "dev", hardware = root / "devices";
+  fs::create_directories(hardware);
+  fs::create_directories(devDir);
+  // Name, backed by hardware, contents of the type file (none when empty), node in dev.
+  const std::tuple<const char*, bool, const char*, bool> entries[] = {
+      {"ttyS0", true, "0\n", true},    // placeholder UART: left out
+      {"ttyS1", true, "4\n", true},    // a real 16550A
+      {"ttyS3", true, "", true},       // no type to go by: kept
+      {"ttyUSB10", true, "", true},    //
+      {"ttyUSB2", true, "", true},     //
+      {"ttyACM0", true, "", true},     //
+      {"ttyUSB5", true, "", false},    // no node to open: left out
+      {"tty0", false, "", true},       // virtual terminal: left out
+      {"ttyAMA0", true, "0\n", true},  // type 0 only marks legacy UARTs
+  };
+  for (const auto& [name, device, type, node] : entries) {
+    fs::create_directories(classDir / name);
+    if (device) fs::create_directory_symlink(hardware, classDir / name / "device");
+    if (*type) std::ofstream(classDir / name / "type") << type;
+    if (node) std::ofstream(devDir / name) << "";
+  }
+  std::vector<std::string> want;
+  for (const char* name : {"ttyACM0", "ttyAMA0", "ttyS1", "ttyS3", "ttyUSB2", "ttyUSB10"})
+    want.push_back((devDir / name).string());
+  EXPECT_EQ(Paths(fw::detail::ScanTtyClass(classDir, devDir)), want);
+  EXPECT_TRUE(fw::detail::ScanTtyClass(root / "missing", devDir).empty());
+  fs::remove_all(root);
 }
 
 }  // namespace
