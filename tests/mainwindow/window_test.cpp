@@ -137,29 +137,23 @@ TEST_F(WindowTest, ScrollDownShowsTheEndAndLeavesTextAndSelectionAlone) {
     area->SetScrollPosition(0);
     fw::ProgramLockHolder lock;
     window.ScrollDown(area);
-    EXPECT_EQ(area->ScrollPosition(), top) << lines;
-    EXPECT_EQ(area->Text(), text.join('\n'));
-    EXPECT_EQ(area->textCursor().selectedText(), "0");
+    EXPECT_EQ(std::tuple(area->ScrollPosition(), area->Text(), area->textCursor().selectedText()),
+              std::tuple(top, text.join('\n'), "0"));
   }
 }
 
-// Captions ("-" for a separator) and shortcuts of a menu's items, in order.
-QStringList Items(const QList<QAction*>& actions) {
-  QStringList items;
-  for (QAction* action : actions)
-    items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
-  return items;
-}
-
+// Captions ("-" for a separator) and shortcuts of the bar's and then each menu's items.
 TEST_F(WindowTest, MenuBarHasFileThenEditWithThePlatformShortcutsBuiltOnceAndShared) {
   MainMenuBar& bar = MainMenuBar::Instance();
-  EXPECT_EQ(window.menuBar(), &bar);
-  EXPECT_EQ(Items(bar.actions()), QStringList({"&File ", "&Edit "}));
-  EXPECT_EQ(Items(bar.Child("FileMenu")->menu()->actions()), QStringList({"&Quit Ctrl+Q"}));
-  EXPECT_EQ(Items(bar.Child("EditMenu")->menu()->actions()),
-            QStringList({"&Undo Ctrl+Z", "-", "Cu&t Ctrl+X", "&Copy Ctrl+C", "&Paste Ctrl+V",
-                         "&Delete ", "-", "Select &All Ctrl+A"}));
-  EXPECT_EQ(bar.Child("FileQuit")->menuRole(), QAction::QuitRole);
+  QStringList items;
+  for (QList<QAction*> menu : {bar.actions(), bar.Child("FileMenu")->menu()->actions(),
+                               bar.Child("EditMenu")->menu()->actions()})
+    for (QAction* action : menu)
+      items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
+  EXPECT_EQ(items,
+            QStringList({"&File ", "&Edit ", "&Quit Ctrl+Q", "&Undo Ctrl+Z", "-", "Cu&t Ctrl+X",
+                         "&Copy Ctrl+C", "&Paste Ctrl+V", "&Delete ", "-", "Select &All Ctrl+A"}));
+  EXPECT_TRUE(window.menuBar() == &bar && bar.Child("FileQuit")->menuRole() == QAction::QuitRole);
 }
 
 TEST_F(WindowTest, EditItemsWorkOnTheFocusedTextField) {
