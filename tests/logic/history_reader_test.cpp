@@ -71,11 +71,9 @@ class HistoryReaderTest : public ::testing::Test {
   bool closed_ = false;
   std::size_t closeAtWrite_ = 0;  // the line is closed as this request goes out
   HistoryReaderHooks hooks_;
-  std::vector<std::int64_t> progress_;
-  std::vector<std::int64_t> progressAtWrite_;
+  std::vector<std::int64_t> progress_, progressAtWrite_;
   std::int64_t saveAt_ = 0;  // Save is pressed once progress reaches this
-  int sleeps_ = 0;
-  int yields_ = 0;
+  int sleeps_ = 0, yields_ = 0;
 };
 
 TEST_F(HistoryReaderTest, AsksForEachPageInTurnAndReportsItsProgressFirst) {
