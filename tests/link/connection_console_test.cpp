@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -58,9 +57,7 @@ TEST(ConsoleHex, PairsRunOnSixteenBytesToALineWhereverTheReadsSplit) {
   EXPECT_EQ(lines, QStringList({QString("41 ").repeated(10) + QString("42 ").repeated(6),
                                 QString("42 ").repeated(4) + QString("43 ").repeated(12),
                                 QString("43 ").repeated(8)}));
-}
-
-TEST(ConsoleViews, SwitchingViewsStartsTheLineCountAnew) {
+  // Switching views starts the line count anew.
   ConsoleLine line;
   EXPECT_EQ(ConsoleAsciiText("ok\r", line), "ok\n");
   EXPECT_EQ(ConsoleHexText(std::string(16, '\n'), line), QString("0A ").repeated(16));
@@ -85,6 +82,14 @@ class LinkTest : public testing::Test {
   }
   QString Console() { return window->SerialText()->Text(); }
   QString Counter() { return window->SerialSize()->text(); }
+  // Connect's caption, whether the port is open, the two Sends and the port list are enabled, and
+  // the port list timer's mode.
+  auto State() {
+    return std::tuple(window->ConnectButton()->text().toStdString(), window->Serial1()->IsOpen(),
+                      window->SendCommand1()->isEnabled(), window->SendCommand2()->isEnabled(),
+                      window->SerialPortsPopupMenu()->isEnabled(),
+                      window->PortListUpdater()->Mode());
+  }
   // Lets the console timer pick up what the meter sent.
   bool WaitForCounter(const QString& value) {
     return QTest::qWaitFor([&] { return Counter() == value; }, 5000);
@@ -108,17 +113,11 @@ TEST_F(LinkTest, ConnectAndDisconnectSwitchTheWindowsState) {
   QTest::qWait(100);
   for (int twice = 0; twice < 2; ++twice) {
     Connect();
-    EXPECT_TRUE(window->Serial1()->IsOpen() && window->SendCommand1()->isEnabled());
-    EXPECT_FALSE(window->SerialPortsPopupMenu()->isEnabled());
-    EXPECT_EQ(window->PortListUpdater()->Mode(), fw::Timer::kModeOff);
     // Connecting sends nothing, and what was waiting before is not shown.
-    EXPECT_EQ(meter.Receive(milliseconds(200)), "");
-    EXPECT_EQ(Counter(), "19");
+    EXPECT_EQ(State(), std::tuple("Disconnect", true, true, true, false, 0));
+    EXPECT_EQ(Counter() + meter.Receive(milliseconds(200)).c_str(), "19");
     window->ConnectButton()->click();
-    EXPECT_EQ(window->ConnectButton()->text(), "Connect");
-    EXPECT_FALSE(window->Serial1()->IsOpen() || window->SendCommand2()->isEnabled());
-    EXPECT_TRUE(window->SerialPortsPopupMenu()->isEnabled());
-    EXPECT_EQ(window->PortListUpdater()->Mode(), fw::Timer::kModeMultiple);
+    EXPECT_EQ(State(), std::tuple("Connect", false, false, false, true, 2));
   }
 }
 
@@ -133,9 +132,7 @@ TEST_F(LinkTest, APortThatWillNotOpenBeepsThenSaysSo) {
     window->ConnectButton()->click();
     EXPECT_EQ(desktop->events, (std::vector<std::string>{
                                    "beep", "msg:The selected serial port could not be opened."}));
-    EXPECT_EQ(window->ConnectButton()->text(), "Connect");
-    EXPECT_TRUE(window->SerialPortsPopupMenu()->isEnabled());
-    EXPECT_FALSE(window->SendCommand1()->isEnabled());
+    EXPECT_EQ(State(), std::tuple("Connect", false, false, false, true, 0));
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -32,10 +31,11 @@ class PortProbeTest : public testing::Test {
     sim.Start();
     window = std::make_unique<MAGLYX>();
   }
+  // The rows, then the selected row's index.
   QStringList Rows() {
     QStringList rows;
     for (int i = 0; i < List()->count(); ++i) rows << List()->itemText(i);
-    return rows;
+    return rows << QString::number(List()->currentIndex());
   }
   QComboBox* List() { return window->SerialPortsPopupMenu(); }
   void Refresh() { window->RefreshPorts()->click(); }
@@ -52,13 +52,11 @@ TEST_F(PortProbeTest, FirstRefreshListsEveryPortInSystemOrderAndSelectsTheLast) 
   sim.SetSilent(true);
   ports.Set({{"silent", silent.SlavePath()}, {"missing", kMissing}, {"quiet", sim.SlavePath()}});
   Refresh();
-  EXPECT_EQ(Rows(), QStringList({"silent", "missing", "quiet"}));
-  EXPECT_EQ(List()->currentIndex(), 2);
+  EXPECT_EQ(Rows(), QStringList({"silent", "missing", "quiet", "2"}));
   // Each port that opened got exactly one version request; the probe leaves the line closed.
   EXPECT_EQ(silent.Receive(milliseconds(200)), "<GETVER>>");
   ASSERT_TRUE(sim.WaitForFrames(1, std::chrono::seconds(2)));
-  EXPECT_EQ(sim.Frames().size(), 1u);
-  EXPECT_FALSE(window->Serial1()->IsOpen());
+  EXPECT_EQ(std::tuple(sim.Frames().size(), window->Serial1()->IsOpen()), std::tuple(1u, false));
 }
 
 TEST_F(PortProbeTest, SameNumberOfPortsAsRowsChangesNothing) {
@@ -72,10 +70,8 @@ TEST_F(PortProbeTest, SameNumberOfPortsAsRowsChangesNothing) {
   Refresh();
   fw::ProgramLockHolder lock;
   window->PortListUpdater_Action(window->PortListUpdater());
-  EXPECT_EQ(Rows()[0], "silent");
-  EXPECT_EQ(List()->currentIndex(), 0);
-  EXPECT_TRUE(sim.Frames().empty());
-  EXPECT_EQ(silent.Receive(milliseconds(100)), "");
+  EXPECT_EQ(Rows(), QStringList({"silent", "MXR-420 EMF Meter V1.12\r\n", "0"}));
+  EXPECT_EQ(sim.Frames().size() + silent.Receive(milliseconds(100)).size(), 0u);
 }
 
 // The meter shows under its whole reply; a port that goes away selects the first row, one that
@@ -87,18 +83,17 @@ TEST_F(PortProbeTest, ThePortsComeAndGoAndTheSelectionAndConnectFollow) {
   Refresh();
   ports.RemoveAt(0);
   Refresh();
-  EXPECT_EQ(Rows(), QStringList({"b", "c"}));
-  EXPECT_EQ(List()->currentIndex(), 0);
+  EXPECT_EQ(Rows(), QStringList({"b", "c", "0"}));
   ports.Add(sim.SlavePath());
   ports.Add(kMissing);
   Refresh();
-  EXPECT_EQ(Rows(), QStringList({"b", "c", "MXR-420 EMF Meter V1.12\r\n", kMissing}));
-  EXPECT_EQ(List()->currentIndex(), 3);
-  EXPECT_TRUE(window->ConnectButton()->isEnabled());
-  List()->setCurrentIndex(-1);
-  EXPECT_FALSE(window->ConnectButton()->isEnabled());
-  List()->setCurrentIndex(1);
-  EXPECT_TRUE(window->ConnectButton()->isEnabled());
+  EXPECT_EQ(Rows(), QStringList({"b", "c", "MXR-420 EMF Meter V1.12\r\n", kMissing, "3"}));
+  QList<bool> enabled{window->ConnectButton()->isEnabled()};
+  for (int row : {-1, 1}) {
+    List()->setCurrentIndex(row);
+    enabled << window->ConnectButton()->isEnabled();
+  }
+  EXPECT_EQ(enabled, QList<bool>({true, false, true}));
 }
 
 TEST_F(PortProbeTest, RefreshWhileConnectedLeavesTheConnectionAlone) {
@@ -109,9 +104,9 @@ TEST_F(PortProbeTest, RefreshWhileConnectedLeavesTheConnectionAlone) {
   window->GSTimer()->SetMode(fw::Timer::kModeOff);
   ports.Add(silent.SlavePath());
   Refresh();
-  EXPECT_EQ(List()->count(), 1);
-  EXPECT_TRUE(window->Serial1()->IsOpen());
-  EXPECT_EQ(silent.Receive(milliseconds(200)), "");
+  EXPECT_EQ(
+      std::tuple(List()->count(), window->Serial1()->IsOpen(), silent.Receive(milliseconds(200))),
+      std::tuple(1, true, ""));
   // After the disconnect the port timer catches up with the new port.
   window->ConnectButton()->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return List()->count() == 2; }, 5000));

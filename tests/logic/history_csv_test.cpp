@@ -3,8 +3,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 

@@ -71,11 +71,9 @@ class HistoryReaderTest : public ::testing::Test {
   bool closed_ = false;
   std::size_t closeAtWrite_ = 0;  // the line is closed as this request goes out
   HistoryReaderHooks hooks_;
-  std::vector<std::int64_t> progress_;
-  std::vector<std::int64_t> progressAtWrite_;
+  std::vector<std::int64_t> progress_, progressAtWrite_;
   std::int64_t saveAt_ = 0;  // Save is pressed once progress reaches this
-  int sleeps_ = 0;
-  int yields_ = 0;
+  int sleeps_ = 0, yields_ = 0;
 };
 
 TEST_F(HistoryReaderTest, AsksForEachPageInTurnAndReportsItsProgressFirst) {
@@ -87,9 +85,8 @@ TEST_F(HistoryReaderTest, AsksForEachPageInTurnAndReportsItsProgressFirst) {
     frames.push_back(SpirFrame(n * 4096));
     expected.push_back((n + 1) * 4096);
   }
-  EXPECT_EQ(meter_->Writes(), frames);
-  EXPECT_EQ(progressAtWrite_, expected);
-  EXPECT_EQ(progress_, expected);
+  EXPECT_EQ(std::tuple(meter_->Writes(), progressAtWrite_, progress_),
+            std::tuple(frames, expected, expected));
   EXPECT_GE(yields_, 256 * 16);  // the copy gives way regularly, not only between pages
 }
 
@@ -104,8 +101,7 @@ TEST_F(HistoryReaderTest, EndsAfterAnErasedPageOnSaveOrASilentMeterKeepingThePag
   HistoryReaderHooks onlySleep;
   onlySleep.sleep = hooks_.sleep;
   HistoryImage image = ReadHistoryImage(Meter(marks), onlySleep);
-  EXPECT_EQ(image.readLength, 5 * kPage);
-  EXPECT_TRUE(image.bytes == Expected(marks, 5));
+  EXPECT_TRUE(image.readLength == 5 * kPage && image.bytes == Expected(marks, 5));
   // Save pressed while a page is asked for in vain does not cut its attempts short.
   const struct {
     std::size_t silentFrom;
@@ -120,10 +116,10 @@ TEST_F(HistoryReaderTest, EndsAfterAnErasedPageOnSaveOrASilentMeterKeepingThePag
     SCOPED_TRACE(c.saveAt + c.silentFrom);
     saveAt_ = c.saveAt;
     image = ReadHistoryImage(Meter(Memory(0, c.silentFrom)), hooks_);
-    EXPECT_EQ(image.readLength, c.pages * kPage);
-    EXPECT_EQ(image.end, c.silentFrom < kHistoryImageSize ? HistoryReadEnd::kMeterSilent
-                                                          : HistoryReadEnd::kDone);
-    EXPECT_EQ(meter_->Writes().size(), c.writes);
+    const auto end =
+        c.silentFrom < kHistoryImageSize ? HistoryReadEnd::kMeterSilent : HistoryReadEnd::kDone;
+    EXPECT_EQ(std::tuple(image.readLength, image.end, meter_->Writes().size()),
+              std::tuple(c.pages * kPage, end, c.writes));
     EXPECT_TRUE(image.bytes == Expected(LoggedPage, c.pages));
   }
 }
@@ -143,8 +139,9 @@ TEST_F(HistoryReaderTest, RetriesAPageWithTheSameFrameUntilTheLengthIsExact) {
   // A line that never falls quiet is given up like a silent meter.
   line_ = ScriptedLine();
   line_.Respond([](const std::string&) { return std::vector<std::string>(100000, "noise"); });
-  EXPECT_EQ(ReadHistoryImage(line_, hooks_).end, HistoryReadEnd::kMeterSilent);
-  EXPECT_EQ(line_.Writes().size(), static_cast<std::size_t>(kMaxPageAttempts));
+  const HistoryReadEnd end = ReadHistoryImage(line_, hooks_).end;
+  EXPECT_EQ(std::tuple(end, line_.Writes().size()),
+            std::tuple(HistoryReadEnd::kMeterSilent, std::size_t{kMaxPageAttempts}));
 }
 
 TEST_F(HistoryReaderTest, ASlowOrLossyMeterGivesTheExactMemoryWithoutNeedlessRequests) {
@@ -159,8 +156,7 @@ TEST_F(HistoryReaderTest, ASlowOrLossyMeterGivesTheExactMemoryWithoutNeedlessReq
                      (losing ? "lossy" : ""));
         const HistoryImage image = ReadHistoryImage(
             Meter(Memory(kPages), latency, replyMs, losing ? lossy : nullptr), hooks_);
-        EXPECT_EQ(image.end, HistoryReadEnd::kDone);
-        EXPECT_TRUE(image.readLength == kPages * kPage &&
+        EXPECT_TRUE(image.end == HistoryReadEnd::kDone && image.readLength == kPages * kPage &&
                     image.bytes == Expected(Memory(kPages), kPages));
         // No request again while the answer may still come; a meter in time costs the
         // window per page and nothing more.
@@ -175,9 +171,8 @@ TEST_F(HistoryReaderTest, ASlowOrLossyMeterGivesTheExactMemoryWithoutNeedlessReq
   closeAtWrite_ = 3;
   for (const int latency : {0, 1000}) {
     const HistoryImage image = ReadHistoryImage(Meter(Memory(10), latency, 356), hooks_);
-    EXPECT_EQ(image.end, HistoryReadEnd::kLineClosed);
-    EXPECT_EQ(image.readLength, 2 * kPage);
-    EXPECT_EQ(meter_->Writes().size(), 3u);
+    EXPECT_EQ(std::tuple(image.end, image.readLength, meter_->Writes().size()),
+              std::tuple(HistoryReadEnd::kLineClosed, 2 * kPage, 3u));
   }
 }
 

@@ -1,8 +1,6 @@
 #include "link/timed_exchange.h"
 
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,16 +37,15 @@ TEST_F(TimedExchangeTest, EachAttemptDrainsResendsAndAcceptsOnlyAnExactFit) {
   line_.Answer({Reply(1024, kMarker)});
   line_.Answer({head, tail});  // the last allowed attempt
   const ExchangeResult result = Run(kScreenshotImageExchange);
-  EXPECT_TRUE(result.attempts == 4 && result.reply == head + tail);
-  EXPECT_EQ(line_.Trace(), "RWRRRWRRRWRRRWRR");
-  EXPECT_EQ(line_.Writes(), std::vector<std::string>(4, frame_));
-  EXPECT_EQ(sleeps_, std::vector<int>(4, 1000));
+  EXPECT_EQ(
+      std::tuple(result.attempts, result.reply, line_.Trace(), line_.Writes(), sleeps_),
+      std::tuple(4, head + tail, "RWRRRWRRRWRRRWRR", std::vector(4, frame_), std::vector(4, 1000)));
   // This format reads once: the second piece arrives late and must not start the next reply.
   const std::string reply = Reply(7, kMarker);
   line_.Answer({reply.substr(0, 4), reply.substr(4)});
   line_.Answer({reply});
   const ExchangeResult late = Run(kScreenshotInfoExchange);
-  EXPECT_TRUE(late.attempts == 2 && late.reply == reply);
+  EXPECT_EQ(std::tuple(late.attempts, late.reply), std::tuple(2, reply));
 }
 
 TEST_F(TimedExchangeTest, StopsAtTheLimitOrWhenTheCallerSaysNeverCombiningAttempts) {
@@ -58,9 +55,7 @@ TEST_F(TimedExchangeTest, StopsAtTheLimitOrWhenTheCallerSaysNeverCombiningAttemp
   line_.Answer({reply.substr(500), ""});
   line_.AnswerEach(2, {Reply(1025, '\x00')});
   const ExchangeResult image = Run(kScreenshotImageExchange);
-  EXPECT_FALSE(image.accepted);
-  EXPECT_TRUE(image.reply.empty());
-  EXPECT_EQ(image.attempts, 4);
+  EXPECT_EQ(std::tuple(image.accepted, image.reply, image.attempts), std::tuple(false, "", 4));
   // Without a limit it goes on until a reply fits (this format has no end marker) or the caller
   // stops it; the caller is asked only before further attempts.
   line_.AnswerEach(25, {Reply(4095, '\x00')});
@@ -73,10 +68,10 @@ TEST_F(TimedExchangeTest, StopsAtTheLimitOrWhenTheCallerSaysNeverCombiningAttemp
   };
   EXPECT_EQ(Run(kSpirExchange, mayRetry).attempts, 3);
   line_.Answer({Reply(1025, kMarker)});
-  EXPECT_TRUE(Run(kGetScreenExchange, mayRetry).accepted);
-  EXPECT_FALSE(Run(kGetScreenExchange, mayRetry).accepted);  // at the limit
-  EXPECT_EQ(asked, (std::vector<int>{2, 3, 4}));
-  EXPECT_EQ(line_.Writes().size(), 4u + 26 + 3 + 2);
+  const bool first = Run(kGetScreenExchange, mayRetry).accepted;
+  const bool atTheLimit = Run(kGetScreenExchange, mayRetry).accepted;
+  EXPECT_EQ(std::tuple(first, atTheLimit, asked, line_.Writes().size()),
+            std::tuple(true, false, std::vector{2, 3, 4}, 4u + 26 + 3 + 2));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,28 +42,22 @@ class WindowTest : public testing::Test {
 
 TEST_F(WindowTest, FreshWindowIsInItsDesignStateAndKeepsItsLayout) {
   // A doubled ampersand is how a button shows one "&".
-  const std::pair<QString, QString> texts[] = {
-      {window.windowTitle(), "MAGLYX"},
-      {window.SerialText()->Text(), "Welcome to MAGLYX!\n"},
-      {window.SerialSize()->text(), "19"},
-      {window.DownloadingLabel()->text(), "Downloading...0 Bytes"},
-      {window.SaveButton()->text(), "Stop && Save"},
-      {window.SyncTime()->text(), "Sync Date && Time"}};
-  for (const auto& [shown, text] : texts) EXPECT_EQ(shown, text);
-  QStringList rows;
-  for (int i = 0; i < window.Command1()->count(); ++i) rows << window.Command1()->itemText(i);
-  EXPECT_EQ(rows,
-            QStringList({"<GETVER>>", "<GETSERIAL>>", "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"}));
-  EXPECT_EQ(window.SerialPortsPopupMenu()->currentIndex(), -1);
+  QStringList shown = {window.windowTitle(),        window.SerialText()->Text(),
+                       window.SerialSize()->text(), window.DownloadingLabel()->text(),
+                       window.SaveButton()->text(), window.SyncTime()->text()};
+  for (int i = 0; i < window.Command1()->count(); ++i) shown << window.Command1()->itemText(i);
+  EXPECT_EQ(shown, QStringList({"MAGLYX", "Welcome to MAGLYX!\n", "19", "Downloading...0 Bytes",
+                                "Stop && Save", "Sync Date && Time", "<GETVER>>", "<GETSERIAL>>",
+                                "<DSID>>", "<FACTORYRESET>>", "<REBOOT>>"}));
+  // Modes and periods of the repeating, serial, port list and display capture timers.
+  QList<int> timers;
+  for (fw::Timer* timer :
+       {window.Timer100ms(), window.SerialTimer(), window.PortListUpdater(), window.GSTimer()})
+    timers << timer->Mode() << timer->Period();
+  EXPECT_EQ(timers, QList<int>({2, 100, 2, 50, 0, 500, 0, 500}));
   EXPECT_TRUE(window.bIsVerticalLCD && window.bIsVerticalCheck()->isChecked());
-  const std::pair<fw::Timer*, int> timers[] = {{window.Timer100ms(), fw::Timer::kModeMultiple},
-                                               {window.SerialTimer(), fw::Timer::kModeMultiple},
-                                               {window.PortListUpdater(), fw::Timer::kModeOff},
-                                               {window.GSTimer(), fw::Timer::kModeOff}};
-  for (const auto& [timer, mode] : timers) EXPECT_EQ(timer->Mode(), mode);
-  EXPECT_EQ(window.Timer100ms()->Period(), 100);
-  EXPECT_EQ(window.SerialTimer()->Period(), 50);
-  EXPECT_FALSE(window.SaveButton()->isVisible() || window.DownloadingLabel()->isVisible());
+  EXPECT_FALSE(window.SerialPortsPopupMenu()->currentIndex() != -1 ||
+               window.SaveButton()->isVisible() || window.DownloadingLabel()->isVisible());
   for (QWidget* off : Controls{window.ConnectButton(), window.SendCommand1(), window.SendCommand2(),
                                window.DHButton(), window.DSButton(), window.OnOff(),
                                window.ZoomIn(), window.ZoomOut(), window.SyncTime()})
@@ -82,6 +75,11 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignStateAndKeepsItsLayout) {
     window.resize(900, 700);
     QTest::qWait(50);
   }
+  // The screenshot slots and the console view are separate radio groups.
+  window.SS3()->click();
+  window.HEXButton()->click();
+  EXPECT_TRUE(window.SS3()->isChecked() && window.HEXButton()->isChecked());
+  EXPECT_FALSE(window.SS1()->isChecked() || window.ASCIIButton()->isChecked());
 }
 
 TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
@@ -95,13 +93,6 @@ TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
   EXPECT_EQ(window.Command1()->toolTip(), "") << "a row that fits needs no tip";
 }
 
-TEST_F(WindowTest, RadioGroupsAreIndependent) {
-  window.SS3()->click();
-  window.HEXButton()->click();
-  EXPECT_TRUE(window.SS3()->isChecked() && window.HEXButton()->isChecked());
-  EXPECT_FALSE(window.SS1()->isChecked() || window.ASCIIButton()->isChecked());
-}
-
 TEST_F(WindowTest, EnableAndDisableSwitchOnlyTheConnectionBoundControls) {
   fw::ProgramLockHolder lock;
   const Controls bound = {window.SendCommand1(), window.SendCommand2(), window.DHButton(),
@@ -110,10 +101,12 @@ TEST_F(WindowTest, EnableAndDisableSwitchOnlyTheConnectionBoundControls) {
   for (const bool on : {true, true, false, false}) {
     on ? window.EnableUI() : window.DisableUI();
     for (QWidget* control : bound) EXPECT_EQ(control->isEnabled(), on);
-    EXPECT_EQ(window.GSTimer()->Mode(), on ? fw::Timer::kModeMultiple : fw::Timer::kModeOff);
-    EXPECT_FALSE(window.ConnectButton()->isEnabled());
-    EXPECT_TRUE(window.SerialPortsPopupMenu()->isEnabled() && window.ClearButton()->isEnabled());
-    EXPECT_EQ(window.SerialTimer()->Mode(), fw::Timer::kModeMultiple);
+    // The port list, Clear and the console stay as they were; Connect waits for a port.
+    EXPECT_EQ(
+        std::tuple(window.GSTimer()->Mode(), window.SerialTimer()->Mode(),
+                   window.ConnectButton()->isEnabled(),
+                   window.SerialPortsPopupMenu()->isEnabled() && window.ClearButton()->isEnabled()),
+        std::tuple(on ? 2 : 0, 2, false, true));
   }
   // Under a running download it leaves the download alone.
   window.EnableUI();
@@ -122,6 +115,11 @@ TEST_F(WindowTest, EnableAndDisableSwitchOnlyTheConnectionBoundControls) {
   window.DisableUI();
   EXPECT_FALSE(window.DHButton()->isEnabled());
   EXPECT_TRUE(window.SaveButton()->isVisible() && window.download_started);
+  // Workers may reach only the non-visual members.
+  std::async(std::launch::async, [&] {
+    EXPECT_THROW(window.ConnectButton(), fw::ThreadAccessingUIException);
+    EXPECT_TRUE(window.Serial1() != nullptr && window.SerialTimer() != nullptr);
+  }).get();
 }
 
 // Six lines above the last one stay in view (lines count from 0), or the last line itself up to
@@ -139,36 +137,23 @@ TEST_F(WindowTest, ScrollDownShowsTheEndAndLeavesTextAndSelectionAlone) {
     area->SetScrollPosition(0);
     fw::ProgramLockHolder lock;
     window.ScrollDown(area);
-    EXPECT_EQ(area->ScrollPosition(), top) << lines;
-    EXPECT_EQ(area->Text(), text.join('\n'));
-    EXPECT_EQ(area->textCursor().selectedText(), "0");
+    EXPECT_EQ(std::tuple(area->ScrollPosition(), area->Text(), area->textCursor().selectedText()),
+              std::tuple(top, text.join('\n'), "0"));
   }
 }
 
-TEST_F(WindowTest, WorkersMayReachOnlyTheNonVisualMembers) {
-  std::async(std::launch::async, [&] {
-    EXPECT_THROW(window.ConnectButton(), fw::ThreadAccessingUIException);
-    EXPECT_TRUE(window.Serial1() != nullptr && window.SerialTimer() != nullptr);
-  }).get();
-}
-
-// Captions ("-" for a separator) and shortcuts of a menu's items, in order.
-QStringList Items(const QList<QAction*>& actions) {
-  QStringList items;
-  for (QAction* action : actions)
-    items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
-  return items;
-}
-
+// Captions ("-" for a separator) and shortcuts of the bar's and then each menu's items.
 TEST_F(WindowTest, MenuBarHasFileThenEditWithThePlatformShortcutsBuiltOnceAndShared) {
   MainMenuBar& bar = MainMenuBar::Instance();
-  EXPECT_EQ(window.menuBar(), &bar);
-  EXPECT_EQ(Items(bar.actions()), QStringList({"&File ", "&Edit "}));
-  EXPECT_EQ(Items(bar.Child("FileMenu")->menu()->actions()), QStringList({"&Quit Ctrl+Q"}));
-  EXPECT_EQ(Items(bar.Child("EditMenu")->menu()->actions()),
-            QStringList({"&Undo Ctrl+Z", "-", "Cu&t Ctrl+X", "&Copy Ctrl+C", "&Paste Ctrl+V",
-                         "&Delete ", "-", "Select &All Ctrl+A"}));
-  EXPECT_EQ(bar.Child("FileQuit")->menuRole(), QAction::QuitRole);
+  QStringList items;
+  for (QList<QAction*> menu : {bar.actions(), bar.Child("FileMenu")->menu()->actions(),
+                               bar.Child("EditMenu")->menu()->actions()})
+    for (QAction* action : menu)
+      items << (action->isSeparator() ? "-" : action->text() + " " + action->shortcut().toString());
+  EXPECT_EQ(items,
+            QStringList({"&File ", "&Edit ", "&Quit Ctrl+Q", "&Undo Ctrl+Z", "-", "Cu&t Ctrl+X",
+                         "&Copy Ctrl+C", "&Paste Ctrl+V", "&Delete ", "-", "Select &All Ctrl+A"}));
+  EXPECT_TRUE(window.menuBar() == &bar && bar.Child("FileQuit")->menuRole() == QAction::QuitRole);
 }
 
 TEST_F(WindowTest, EditItemsWorkOnTheFocusedTextField) {
@@ -176,13 +161,14 @@ TEST_F(WindowTest, EditItemsWorkOnTheFocusedTextField) {
   field->setText("<GETVER>>");
   Focus(field);
   QApplication::clipboard()->clear();
-  for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditPaste"}) Item(item);
-  EXPECT_EQ(field->text(), "<GETVER>><GETVER>>");
-  Item("EditUndo");
-  EXPECT_EQ(field->text(), "<GETVER>>");
-  Item("EditSelectAll");
-  Item("EditClear");
-  EXPECT_EQ(field->text(), "");
+  QStringList texts;
+  for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditPaste", "EditUndo",
+                           "EditSelectAll", "EditClear"}) {
+    Item(item);
+    texts << field->text();
+  }
+  EXPECT_EQ(texts, QStringList({"<GETVER>>", "", "<GETVER>>", "<GETVER>><GETVER>>", "<GETVER>>",
+                                "<GETVER>>", ""}));
 }
 
 TEST_F(WindowTest, ReadOnlyControlsOnlyCopyAndSelect) {
