@@ -2,14 +2,11 @@
 // offscreen Qt application.
 
 #include <gmock/gmock.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <fstream>
 
 #include "framework/coop_internal.h"
 #include "framework/dispatch.h"
@@ -18,6 +15,7 @@
 #include "framework/thread.h"
 #include "framework/timer.h"
 #include "support/fake_desktop.h"
+#include "support/history_files.h"
 
 namespace {
 
@@ -64,10 +62,9 @@ TEST(TimerTest, RunsUnderTheLockGoesOnAfterAThrowAndStopsAtOnceWhenOffFromAWorke
 
 TEST(DispatchTest, ExceptionsEscapingHandlersAndWorkersAreShownAndTheProgramGoesOn) {
   FakeDesktopScope desktop;
-  std::vector<bool> shownOnUiWithoutLock;
+  int shownOnUiWithoutLock = 0;
   desktop->whileMessageShows = [&](const std::string&) {
-    shownOnUiWithoutLock.push_back(fw::IsUserInterfaceThread() &&
-                                   !fw::ProgramLock::HeldByCurrentThread());
+    shownOnUiWithoutLock += fw::IsUserInterfaceThread() && !fw::ProgramLock::HeldByCurrentThread();
   };
   // From a handler: shown before Dispatch returns, so also before the loop runs.
   fw::Dispatch([] { throw fw::IOException(ENOSPC, "history file is full"); });
@@ -85,17 +82,16 @@ TEST(DispatchTest, ExceptionsEscapingHandlersAndWorkersAreShownAndTheProgramGoes
                   testing::AllOf(HasSubstr("IOException"), HasSubstr("history file is full"),
                                  HasSubstr(std::to_string(ENOSPC))),
                   HasSubstr("capture failed")));
-  EXPECT_EQ(std::pair(shownOnUiWithoutLock, ranAfter), std::pair(std::vector{true, true}, true));
+  EXPECT_EQ(std::pair(shownOnUiWithoutLock, ranAfter), std::pair(2, true));
 }
 
 TEST(DesktopTest, MessageBoxesAreTitledLikeTheWindow) {
-  auto previous = fw::SetDesktopServices(fw::MakeQtDesktopServices());
+  fw::SetDesktopServices(fw::MakeQtDesktopServices());
   QString title;
   QTimer::singleShot(0, [&] {
     if (QWidget* box = QApplication::activeModalWidget()) title = box->windowTitle(), box->close();
   });
   fw::MsgBox("Meter not found");
-  fw::SetDesktopServices(std::move(previous));
   EXPECT_EQ(title, "MAGLYX");
 }
 
@@ -134,8 +130,7 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     return fw::FolderItem(dir.filePath(name).toStdString());
   };
   const auto existing = item("face.bin"), inMissingFolder = item("no-such-folder/history.csv"),
-             folder = item("a-folder"), fifo = item("a-fifo");
-  const fw::FolderItem device(fs::path("/dev/full"));
+             folder = item("a-folder"), fifo = item("a-fifo"), device = fw::FolderItem("/dev/full");
   std::ofstream(existing.Path()) << "kept";
   fs::create_directory(folder.Path());
   ASSERT_EQ(::mkfifo(fifo.Path().c_str(), 0600), 0);
@@ -157,13 +152,7 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
       {"delete a device", [&] { device.Delete(); }, EPERM},
       {"delete a folder", [&] { folder.Delete(); }, EPERM},
   };
-  // The disk is "full" past 4 KB for this process while the cases run.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  const rlimit small{4096, old.rlim_max};
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  for (const auto& [what, code, error] : cases) {
+  for (DiskFullBeyond full(4096); const auto& [what, code, error] : cases) {
     int raised = -1;  // none
     try {
       code();
@@ -172,7 +161,6 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     }
     EXPECT_EQ(raised, error) << what;
   }
-  ::setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(std::tuple(fs::file_size(existing.Path()), fs::is_directory(folder.Path()),
                        fs::is_fifo(fifo.Path()), item("new.csv").IsRegularOrAbsent(),
                        existing.IsRegularOrAbsent()),
