@@ -1,35 +1,26 @@
 // Timers, reports of unhandled exceptions, modal calls and files on an
 // offscreen Qt application.
 
-#include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
-#include <thread>
-#include <tuple>
 
 #include "framework/coop_internal.h"
 #include "framework/dispatch.h"
 #include "framework/exceptions.h"
-#include "framework/files.h"
 #include "framework/program_lock.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
 #include "support/fake_desktop.h"
+#include "support/history_files.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using testing::HasSubstr;
 
 // Hang guard for another thread to queue up for the program lock, without
 // running the event loop.
@@ -49,8 +40,7 @@ TEST(TimerTest, RunsUnderTheLockGoesOnAfterAThrowAndStopsAtOnceWhenOffFromAWorke
     alwaysHeld = alwaysHeld && fw::ProgramLock::HeldByCurrentThread();
     if (++ticks == 1) throw fw::OutOfBoundsException("index 7 of 4");
   };
-  single.SetPeriod(2);
-  repeating.SetPeriod(2);
+  for (fw::Timer* timer : {&single, &repeating}) timer->SetPeriod(2);
   single.SetMode(fw::Timer::kModeSingle);
   repeating.SetMode(fw::Timer::kModeMultiple);
   ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 3; }, 30000));
@@ -65,126 +55,93 @@ TEST(TimerTest, RunsUnderTheLockGoesOnAfterAThrowAndStopsAtOnceWhenOffFromAWorke
   ASSERT_TRUE(QTest::qWaitFor([&] { return !worker.IsRunning(); }, 60000));
   worker.Join();
   QTest::qWait(60);
-  EXPECT_TRUE(tickWasWaiting);
-  EXPECT_EQ(ticks, ticksAtOff);
-  EXPECT_TRUE(alwaysHeld);
-  EXPECT_EQ(singleTicks, 1);
-  EXPECT_EQ(single.Mode(), fw::Timer::kModeOff);
-  ASSERT_EQ(desktop->messages.size(), 1u);
-  EXPECT_NE(desktop->messages[0].find("OutOfBoundsException"), std::string::npos);
+  EXPECT_EQ(std::tuple(tickWasWaiting, ticks - ticksAtOff, alwaysHeld, singleTicks, single.Mode()),
+            std::tuple(true, 0, true, 1, fw::Timer::kModeOff));
+  EXPECT_THAT(desktop->messages, testing::ElementsAre(HasSubstr("OutOfBoundsException")));
 }
 
 TEST(DispatchTest, ExceptionsEscapingHandlersAndWorkersAreShownAndTheProgramGoesOn) {
   FakeDesktopScope desktop;
-  std::vector<bool> shownOnUiWithoutLock;
+  int shownOnUiWithoutLock = 0;
   desktop->whileMessageShows = [&](const std::string&) {
-    shownOnUiWithoutLock.push_back(fw::IsUserInterfaceThread() &&
-                                   !fw::ProgramLock::HeldByCurrentThread());
+    shownOnUiWithoutLock += fw::IsUserInterfaceThread() && !fw::ProgramLock::HeldByCurrentThread();
   };
   // From a handler: shown before Dispatch returns, so also before the loop runs.
   fw::Dispatch([] { throw fw::IOException(ENOSPC, "history file is full"); });
   ASSERT_EQ(desktop->messages.size(), 1u);
-
   // From a worker: posted to the user-interface thread.
   fw::Thread worker;
   worker.RunHandler = [] { throw std::runtime_error("capture failed"); };
   worker.Run();
   worker.Join();
   ASSERT_TRUE(QTest::qWaitFor([&] { return desktop->messages.size() >= 2; }, 30000));
-
-  const std::vector<std::vector<std::string>> want = {
-      {"IOException", "history file is full", std::to_string(ENOSPC)}, {"capture failed"}};
-  ASSERT_EQ(desktop->messages.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i)
-    for (const std::string& part : want[i])
-      EXPECT_NE(desktop->messages[i].find(part), std::string::npos) << desktop->messages[i];
-  EXPECT_EQ(shownOnUiWithoutLock, std::vector<bool>(want.size(), true));
   bool ranAfter = false;
   fw::Dispatch([&] { ranAfter = true; });
-  EXPECT_TRUE(ranAfter);
+  EXPECT_THAT(desktop->messages,
+              testing::ElementsAre(
+                  testing::AllOf(HasSubstr("IOException"), HasSubstr("history file is full"),
+                                 HasSubstr(std::to_string(ENOSPC))),
+                  HasSubstr("capture failed")));
+  EXPECT_EQ(std::pair(shownOnUiWithoutLock, ranAfter), std::pair(2, true));
 }
 
 TEST(DesktopTest, MessageBoxesAreTitledLikeTheWindow) {
-  auto previous = fw::SetDesktopServices(fw::MakeQtDesktopServices());
+  fw::SetDesktopServices(fw::MakeQtDesktopServices());
   QString title;
   QTimer::singleShot(0, [&] {
-    QWidget* box = QApplication::activeModalWidget();
-    ASSERT_NE(box, nullptr);
-    title = box->windowTitle();
-    box->close();
+    if (QWidget* box = QApplication::activeModalWidget()) title = box->windowTitle(), box->close();
   });
   fw::MsgBox("Meter not found");
-  fw::SetDesktopServices(std::move(previous));
   EXPECT_EQ(title, "MAGLYX");
 }
 
-struct ModalCall {
-  const char* name;
-  std::function<void()> call;
-};
-void PrintTo(const ModalCall& call, std::ostream* out) { *out << call.name; }
-
-class ModalCallTest : public testing::TestWithParam<ModalCall> {};
-
-TEST_P(ModalCallTest, GivesTheLockAwayWhileOpenAndTakesItBackAtFullDepth) {
-  FakeDesktopScope desktop;
-  bool workerRan = false;  // guarded by the program lock
-  fw::Thread worker;
-  worker.RunHandler = [&] { workerRan = true; };
-  bool ranDuringCall = false;
-  int depthAfter = 0;
-  fw::Dispatch([&] {
-    fw::ProgramLockHolder nested;
-    worker.Run();
-    if (!WaitForAWaiter()) return;
-    // The worker asked first, so it runs before the lock comes back.
-    GetParam().call();
-    ranDuringCall = workerRan;
-    depthAfter = fw::ProgramLock::ReleaseAll();
-    fw::ProgramLock::Reacquire(depthAfter);
-  });
-  worker.Join();
-  EXPECT_TRUE(ranDuringCall);
-  EXPECT_EQ(depthAfter, 2);
-  EXPECT_EQ(desktop->events.size(), 1u);
+TEST(DesktopTest, ModalCallsGiveTheLockAwayWhileOpenAndTakeItBackAtFullDepth) {
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"MsgBox", [] { fw::MsgBox("Meter not found"); }},
+      {"Beep", [] { fw::Beep(); }},
+      {"GetSaveFolderItem", [] { fw::GetSaveFolderItem("CSV", "history.csv"); }}};
+  for (const auto& [name, call] : calls) {
+    SCOPED_TRACE(name);
+    FakeDesktopScope desktop;
+    bool workerRan = false, ranDuringCall = false;  // guarded by the program lock
+    int depthAfter = 0;
+    fw::Thread worker;
+    worker.RunHandler = [&] { workerRan = true; };
+    fw::Dispatch([&] {
+      fw::ProgramLockHolder nested;
+      worker.Run();
+      if (!WaitForAWaiter()) return;
+      // The worker asked first, so it runs before the lock comes back.
+      call();
+      ranDuringCall = workerRan;
+      depthAfter = fw::ProgramLock::ReleaseAll();
+      fw::ProgramLock::Reacquire(depthAfter);
+    });
+    worker.Join();
+    EXPECT_EQ(std::tuple(ranDuringCall, depthAfter, desktop->events.size()),
+              std::tuple(true, 2, 1u));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktop, ModalCallTest,
-                         testing::Values(ModalCall{"MsgBox", [] { fw::MsgBox("Meter not found"); }},
-                                         ModalCall{"Beep", [] { fw::Beep(); }},
-                                         ModalCall{
-                                             "GetSaveFolderItem",
-                                             [] { fw::GetSaveFolderItem("CSV", "history.csv"); }}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-class FilesTest : public testing::Test {
- protected:
-  fw::FolderItem Item(const std::string& name) const {
-    return fw::FolderItem(std::filesystem::path(dir_.path().toStdString()) / name);
-  }
-  static std::string Contents(const fw::FolderItem& item) {
-    std::ifstream in(item.Path(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  QTemporaryDir dir_;
-};
-
-TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
-  const auto existing = Item("face.bin"), inMissingFolder = Item("no-such-folder/history.csv");
+TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeftAlone) {
+  namespace fs = std::filesystem;
+  QTemporaryDir dir;
+  const auto item = [&](const char* name) {
+    return fw::FolderItem(dir.filePath(name).toStdString());
+  };
+  const auto existing = item("face.bin"), inMissingFolder = item("no-such-folder/history.csv"),
+             folder = item("a-folder"), fifo = item("a-fifo"), device = fw::FolderItem("/dev/full");
   std::ofstream(existing.Path()) << "kept";
-  const fw::FolderItem device(std::filesystem::path("/dev/full"));
-  const auto folder = Item("a-folder"), fifo = Item("a-fifo");
-  std::filesystem::create_directory(folder.Path());
+  fs::create_directory(folder.Path());
   ASSERT_EQ(::mkfifo(fifo.Path().c_str(), 0600), 0);
   const std::tuple<const char*, std::function<void()>, int> cases[] = {
-      {"create without overwrite on an existing file",
-       [&] { fw::BinaryStream::Create(existing, false); }, 104},
+      {"no overwrite of an existing file", [&] { fw::BinaryStream::Create(existing, false); }, 104},
       {"create in a missing folder", [&] { fw::TextOutputStream::Create(inMissingFolder); },
        ENOENT},
       {"delete a missing file", [&] { inMissingFolder.Delete(); }, ENOENT},
       {"a full disk, at the latest on Close",
        [&] {
-         auto stream = fw::TextOutputStream::Create(Item("big.csv"));
+         auto stream = fw::TextOutputStream::Create(item("big.csv"));
          stream->Write(std::string(8192, 'x'));
          stream->Close();
        },
@@ -195,14 +152,7 @@ TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
       {"delete a device", [&] { device.Delete(); }, EPERM},
       {"delete a folder", [&] { folder.Delete(); }, EPERM},
   };
-  // The disk is "full" past 4 KB for this process while the cases run.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  for (const auto& [what, code, error] : cases) {
+  for (DiskFullBeyond full(4096); const auto& [what, code, error] : cases) {
     int raised = -1;  // none
     try {
       code();
@@ -211,15 +161,12 @@ TEST_F(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumber) {
     }
     EXPECT_EQ(raised, error) << what;
   }
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  EXPECT_EQ(Contents(existing), "kept") << "a refused create must leave the file alone";
-  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
-  EXPECT_TRUE(std::filesystem::is_directory(folder.Path()));
-  EXPECT_TRUE(std::filesystem::is_fifo(fifo.Path()));
-  EXPECT_TRUE(Item("new.csv").IsRegularOrAbsent());
-  EXPECT_TRUE(existing.IsRegularOrAbsent());
+  EXPECT_EQ(std::tuple(fs::file_size(existing.Path()), fs::is_directory(folder.Path()),
+                       fs::is_fifo(fifo.Path()), item("new.csv").IsRegularOrAbsent(),
+                       existing.IsRegularOrAbsent()),
+            std::tuple(4u, true, true, true, true));
   fw::TextOutputStream::Create(existing)->Close();  // a plain file is replaced, not appended to
-  EXPECT_EQ(Contents(existing), "");
+  EXPECT_EQ(fs::file_size(existing.Path()), 0u);
   existing.Delete();
   EXPECT_FALSE(existing.Exists());
 }
