@@ -93,7 +93,10 @@ TEST(Coop, GivingWayQueuesBehindTheWaitingAndAKillEndsItThere) {
     worker.RunHandler = [&] {
       try {
         // Long, so that a kill that does not cut it short shows.
-        for (;;) ++passes, GiveWay(sleep, 120000);
+        for (;;) {
+          ++passes;
+          GiveWay(sleep, 120000);
+        }
       } catch (const std::exception&) {
         caught = true;  // program code that catches what it knows must not stop a kill
       }

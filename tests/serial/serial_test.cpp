@@ -31,8 +31,10 @@ std::string MixedBytes(std::size_t size, unsigned seed) {
 // or the hang guard (60 s of pauses at least) ran out.
 std::string ReadUntil(fw::Serial& serial, std::size_t count) {
   std::string got;
-  for (int round = 0; got.size() < count && round < 20000; ++round)
-    got += serial.ReadAll(), std::this_thread::sleep_for(round % 4 * 2ms);
+  for (int round = 0; got.size() < count && round < 20000; ++round) {
+    got += serial.ReadAll();
+    std::this_thread::sleep_for(round % 4 * 2ms);
+  }
   return got;
 }
 

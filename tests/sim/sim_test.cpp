@@ -44,7 +44,8 @@ TEST(GeneratedMemory, HoldsRecordsUpToWhereAReaderStops) {
         i += 8;
       } else if (m[i] == 0xAA && m[i + 1] == 0x55) {
         ASSERT_LE(m[i + 3] & 0xF, 9) << "tenths digit at " << i;
-        ++samples, i += 12;
+        ++samples;
+        i += 12;
       } else {
         ASSERT_TRUE(m[i] == 0 && m[i + 1] == 0) << "unknown pair at " << i;
         i += 2;
