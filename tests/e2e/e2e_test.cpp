@@ -2,13 +2,10 @@
 // keys, and "Download Screenshot" into real files.
 
 #include <QRadioButton>
-#include <filesystem>
-#include <thread>
 
 #include "framework/format.h"
 #include "screen/lcd_page_image.h"
 #include "screen/screenshot_bmp.h"
-#include "support/history_files.h"
 #include "support/meter_window.h"
 
 namespace {
@@ -110,13 +107,12 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     radios[e.slot - 1]->setChecked(true);
     window->DSButton()->click();
     if (unplug.joinable()) unplug.join();
-    EXPECT_EQ(desktop->messages,
-              e.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{e.message});
+    EXPECT_EQ(desktop->messages, std::vector<std::string>(!e.message.empty(), e.message));
     EXPECT_EQ(captionAtMessage, e.message.empty() ? ""
                                 : e.waiting       ? "Please wait..."
                                                   : "Download Screenshot");
-    EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
-    EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeMultiple);
+    EXPECT_EQ(std::tuple(window->DSButton()->text(), window->GSTimer()->Mode()),
+              std::tuple("Download Screenshot", fw::Timer::kModeMultiple));
     const std::string slot = std::to_string(e.slot);
     std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>");
     requests.resize(e.infos + e.images, "<GETSS" + slot + ">>");
@@ -126,7 +122,7 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     EXPECT_EQ(sent, requests);
     EXPECT_EQ(std::count(spy.captions.begin(), spy.captions.end(), "Please wait..."), 1);
     if (e.end == kSaved) {
-      EXPECT_EQ(desktop->saveRequests.at(0).proposedName, name);
+      EXPECT_EQ(desktop->events.at(0), "save:" + name);
       const auto& image = meter.slots[e.slot - 1]->image;
       // Not EXPECT_EQ: a failure would print 393,270 bytes twice.
       EXPECT_TRUE(ReadFile(dir / name) ==

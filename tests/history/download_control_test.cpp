@@ -5,10 +5,8 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <filesystem>
-#include <fstream>
 
-#include "support/history_files.h"
+#include "history/history_csv.h"
 #include "support/meter_window.h"
 
 namespace {
@@ -40,12 +38,16 @@ class History : public MeterWindow {
   }
   // The file holds the first pages of `memory` that the closing message, beginning with `head`,
   // reports as saved; returns how many.
-  std::size_t ExpectPagesSaved(const std::string& head, const std::vector<std::uint8_t>& memory) {
+  std::size_t ExpectPagesSaved(const std::string& head, std::vector<std::uint8_t> memory) {
     const std::string& message = desktop->messages.back();
     EXPECT_EQ(message.rfind(head, 0), 0u) << message;
     const std::size_t pages =
         message.rfind(head, 0) ? 0 : (std::stoul(message.substr(head.size())) * 1000 + 4095) / 4096;
-    EXPECT_EQ(ReadFile(csv), ExpectedCsv(memory, pages * 4096));
+    // What the decoder makes of those pages alone.
+    std::fill(memory.begin() + pages * 4096, memory.end(), 0);
+    std::string want;
+    WriteHistoryCsv(memory, pages * 4096, [&](std::string_view t) { want += t; }, {});
+    EXPECT_EQ(ReadFile(csv), want);
     return pages;
   }
   // The whole memory in the file, every page asked for once.
@@ -102,13 +104,12 @@ TEST_F(History, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
       fs::create_directories(csv / "inside");
     }
     window->DHButton()->click();
-    EXPECT_EQ(fs::exists(csv / "inside"), end == kUndeletable);
-    EXPECT_EQ(fs::exists(csv), end == kUndeletable);
-    ASSERT_EQ(desktop->messages.size(), end == kUndeletable ? 1u : 0u);
-    EXPECT_TRUE(
-        end == kCancel ||
-        desktop->messages[0].rfind("The unfinished history file could not be deleted.\n", 0) == 0);
-    EXPECT_TRUE(Idle() && desktop->beeps == 0);
+    const bool kept = end == kUndeletable;
+    EXPECT_EQ(std::tuple(fs::exists(csv / "inside"), fs::exists(csv), desktop->events.size()),
+              std::tuple(kept, kept, kept ? 2u : 1u));
+    EXPECT_TRUE(!kept || desktop->events.back().rfind(
+                             "msg:The unfinished history file could not be deleted.\n", 0) == 0);
+    EXPECT_TRUE(Idle());
     fs::remove_all(csv);
   }
   window->close();
@@ -119,24 +120,22 @@ TEST_F(History, ADownloadReplacesTheFileAndSaveStopsItAfterTheCurrentPage) {
   Connect(StartMeter(40));
   std::ofstream(csv) << "an older file of the same name";
   Start();
-  EXPECT_EQ(window->DHButton()->text(), "Cancel");
-  EXPECT_EQ(window->SaveButton()->text(), "Save");
-  EXPECT_TRUE(window->SaveButton()->isVisible() && window->DownloadingLabel()->isVisible());
+  EXPECT_EQ(std::tuple(window->DHButton()->text(), window->SaveButton()->text(),
+                       window->SaveButton()->isVisible(), window->DownloadingLabel()->isVisible()),
+            std::tuple("Cancel", "Save", true, true));
   // A screenshot is refused meanwhile; the line stays the download's.
   window->DSButton()->click();
   EXPECT_EQ(desktop->messages, std::vector<std::string>{"Downloading history.\nPlease wait."});
   EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
   ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 2 * 4096; }, 10000));
   window->SaveButton()->click();
-  EXPECT_EQ(window->SaveButton()->text(), "Saving...");
-  EXPECT_FALSE(window->DHButton()->isEnabled());
+  EXPECT_EQ(std::tuple(window->SaveButton()->text(), window->DHButton()->isEnabled()),
+            std::tuple("Saving...", false));
   window->SaveButton()->click();  // twice acts as once
   ASSERT_TRUE(WaitUntil([&] { return desktop->messages.size() == 2; }));
-  ASSERT_EQ(desktop->events.size(), 4u);
-  EXPECT_EQ(desktop->events[2], "beep");
+  EXPECT_EQ(std::tuple(desktop->events.size(), desktop->events.at(2)), std::tuple(4u, "beep"));
   const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
-  EXPECT_TRUE(pages >= 2 && pages < 40) << pages;
-  EXPECT_TRUE(Idle() && window->download_progress == 0);
+  EXPECT_TRUE(pages >= 2 && pages < 40 && Idle() && window->download_progress == 0) << pages;
   EXPECT_EQ(Frames("GETSS") + Frames("GETSSN"), 0);
 }
 
@@ -157,17 +156,16 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !other->Frames().empty(); }, 5000));
     // The meter got its last request before the probe's version request, if any.
     const auto frames = sim->Frames();
-    const auto probe = std::find_if(frames.begin(), frames.end(),
-                                    [](const auto& f) { return f.name == "GETVER"; });
-    EXPECT_TRUE(std::none_of(probe, frames.end(), [](const auto& f) { return f.name == "SPIR"; }));
+    const auto probe = std::ranges::find(frames, "GETVER", &meter_sim::FrameRecord::name);
+    EXPECT_TRUE(std::ranges::find(probe, frames.end(), "SPIR", &meter_sim::FrameRecord::name) ==
+                frames.end());
     sim = std::move(other);
-    EXPECT_EQ(Frames("SPIR"), 0);
-    ASSERT_EQ(desktop->messages.size(), unplug ? 2u : 1u);
-    EXPECT_EQ(desktop->messages[0] == "The connection to the serial port was lost.", unplug);
+    EXPECT_EQ(std::tuple(Frames("SPIR"), desktop->messages.size(),
+                         desktop->messages[0] == "The connection to the serial port was lost."),
+              std::tuple(0, unplug ? 2u : 1u, unplug));
     EXPECT_GE(ExpectPagesSaved("The port was disconnected during the download.\nSaved ", memory),
               2u);
-    EXPECT_TRUE(Idle(false));
-    EXPECT_EQ(window->ConnectButton()->text(), "Connect");
+    EXPECT_TRUE(Idle(false) && window->ConnectButton()->text() == "Connect");
     Connect(std::move(sim));  // back again: connecting works as before
   }
 }
@@ -196,13 +194,14 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
       window->DHButton()->click();
       ASSERT_TRUE(meter == kPlain || WaitForMessage(60000));
     }
-    ASSERT_EQ(desktop->saveRequests.size(), 1u);
-    EXPECT_EQ(desktop->saveRequests[0].proposedName.rfind("emfhistory_", 0), 0u);
+    EXPECT_EQ(std::ranges::count_if(
+                  desktop->events, [](const auto& e) { return e.starts_with("save:emfhistory_"); }),
+              1);
     ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);
     EXPECT_TRUE(!target || desktop->messages[0].find(message) != std::string::npos);
-    EXPECT_EQ(window->file.has_value(), target.has_value());
-    EXPECT_FALSE(fs::exists(csv));
-    EXPECT_TRUE(Idle() && window->download_error.empty());
+    EXPECT_EQ(std::tuple(window->file.has_value(), fs::exists(csv),
+                         Idle() && window->download_error.empty()),
+              std::tuple(target.has_value(), false, true));
   }
   EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
 }
@@ -226,7 +225,7 @@ TEST_F(History, StartWaitsForARunningCapture) {
   };
   capture.Run();
   window->DHButton()->click();  // dismissed dialog
-  EXPECT_TRUE(!window->GSThreadRunning && desktop->saveRequests.size() == 1);
+  EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);
   capture.Join();
 }
 

@@ -85,11 +85,10 @@ TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
       Lock lock;
       window->CaptureScreen(line);
     }
-    EXPECT_EQ(line.Writes(), std::vector<std::string>{"<GETSCREEN>>"});
-    EXPECT_EQ(line.Trace() + std::to_string(line.Unread()), "RWRRR0");
-    EXPECT_TRUE(Idle());
     // A rejected reply leaves the very same pictures (none before the first frame).
-    EXPECT_EQ((window->ScreenH != h) + (window->ScreenV != v), accepted ? 2 : 0);
+    EXPECT_EQ(std::tuple(line.Writes().at(0), line.Writes().size(), line.Trace(), line.Unread(),
+                         Idle(), (window->ScreenH != h) + (window->ScreenV != v)),
+              std::tuple("<GETSCREEN>>", 1u, "RWRRR", 0u, true, accepted ? 2 : 0));
     h = window->ScreenH;
     v = window->ScreenV;
     // Byte 0 decides: the late all-ink frame was drained, not shown.
@@ -109,9 +108,9 @@ TEST_F(MirrorTest, EndStepsRunOnEveryExitAndATickMeanwhileDoesNothing) {
   } broken;
   broken.test = this;
   EXPECT_THROW((Lock(), window->CaptureScreen(broken)), fw::IOException);
-  EXPECT_FALSE(window->GSThread()->IsRunning());
-  EXPECT_EQ(broken.Trace(), "RR");  // the drains before and after
-  EXPECT_TRUE(Idle());
+  // The drains before and after.
+  EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), broken.Trace(), Idle()),
+            std::tuple(false, "RR", true));
   // On a closed port the real capture ends quietly; a window closed amid one.
   StartCapture();
   ASSERT_TRUE(WaitUntil([&] { return !window->GSThread()->IsRunning(); }, 5000));

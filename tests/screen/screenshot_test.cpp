@@ -1,19 +1,15 @@
 // The stored screenshot's pure parts: the BMP bytes and name, saving, and the
 // exchanges on a line whose clock only the test moves.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "screen/screenshot_bmp.h"
 #include "screen/screenshot_transfer.h"
-#include "support/history_files.h"
+#include "support/meter_window.h"
 
 namespace {
 
@@ -24,14 +20,14 @@ TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
   const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
   EXPECT_EQ(header.substr(0, 60), "424D36000600000000003600000028000000000200000001000001001800");
   EXPECT_EQ(header.substr(60, 48), std::string(48, '0'));
+  // Byte, value, and the ink's columns and file rows (the first stored is 0), end excluded.
   struct Case {
-    int byte, value;
-    std::function<bool(int x, int y)> ink;  // y: file row, the first stored is 0
-  } const cases[] = {{0, 0x00, [](int, int) { return false; }},
-                     {-1, 0xFF, [](int, int) { return true; }},
-                     {0, 0x01, [](int x, int y) { return x < 4 && y < 4; }},
-                     {128, 0x01, [](int x, int y) { return x < 4 && y >= 32 && y < 36; }},
-                     {127, 0x80, [](int x, int y) { return x >= 508 && y >= 28 && y < 32; }}};
+    int byte, value, x0, x1, y0, y1;
+  } const cases[] = {{0, 0x00, 0, 0, 0, 0},
+                     {-1, 0xFF, 0, 512, 0, 256},
+                     {0, 0x01, 0, 4, 0, 4},
+                     {128, 0x01, 0, 4, 32, 36},
+                     {127, 0x80, 508, 512, 28, 32}};
   for (const Case& c : cases) {
     std::string image(1024, c.byte < 0 ? static_cast<char>(c.value) : 0);
     if (c.byte >= 0) image[c.byte] = static_cast<char>(c.value);
@@ -40,8 +36,8 @@ TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
     int wrong = 0;
     for (int y = 0; y < 256; ++y)
       for (int x = 0; x < 512; ++x)
-        wrong +=
-            bmp.substr(54 + y * 1536 + x * 3, 3) != (c.ink(x, y) ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
+        wrong += bmp.substr(54 + y * 1536 + x * 3, 3) !=
+                 (x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1 ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
     EXPECT_EQ(wrong, 0) << c.byte << " " << c.value;
   }
 }

@@ -1,21 +1,40 @@
 #pragma once
-// The window connected to the simulated meter on a pseudo-terminal, with the fake desktop.
+// The window connected to the simulated meter on a pseudo-terminal, with the fake desktop; and
+// what the tests read back from disk or make the disk do.
 
 #include <gtest/gtest.h>
-
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
-#include <memory>
+#include <fstream>
 
 #include "framework/program_lock.h"
-#include "framework/thread.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
 #include "support/fake_desktop.h"
 #include "support/port_list.h"
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// While it lives, the disk looks full to this process once a file passes `bytes`.
+struct DiskFullBeyond {
+  explicit DiskFullBeyond(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full{bytes, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &full);
+  }
+  ~DiskFullBeyond() { setrlimit(RLIMIT_FSIZE, &old); }
+  rlimit old{};
+};
 
 // A started meter with `pages` pages of history (and three stored screenshots), paced like the
 // real line or answering at once.
@@ -57,17 +76,10 @@ class MeterWindow : public testing::Test {
   // Reads window state as the program's own code would: under its lock.
   template <class F>
   bool WaitUntil(F condition, int ms = 20000) {
-    return QTest::qWaitFor(
-        [&] {
-          fw::ProgramLockHolder lock;
-          return condition();
-        },
-        ms);
+    return QTest::qWaitFor([&] { return (fw::ProgramLockHolder(), condition()); }, ms);
   }
   int Frames(const std::string& name) {
-    int n = 0;
-    for (const auto& frame : sim->Frames()) n += frame.name == name;
-    return n;
+    return std::ranges::count(sim->Frames(), name, &meter_sim::FrameRecord::name);
   }
 
   // For the files a test writes; gone after it.

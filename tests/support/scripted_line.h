@@ -17,12 +17,8 @@
 // Write, e.g. "RWR" for drain, write, read.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
 #include <deque>
 #include <functional>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "framework/serial_line.h"
@@ -48,14 +44,10 @@ class ScriptedLine : public fw::SerialLine {
   void Write(const std::string& bytes) override {
     writes_.push_back(bytes);
     trace_ += 'W';
-    std::vector<std::string> reads;
-    if (!answers_.empty()) {
-      reads = std::move(answers_.front());
-      answers_.pop_front();
-    } else if (responder_) {
-      reads = responder_(bytes);
-    }
-    for (auto& r : reads) queue_.push_back(std::move(r));
+    if (answers_.empty() && responder_) answers_.push_back(responder_(bytes));
+    if (answers_.empty()) return;
+    for (auto& r : answers_.front()) queue_.push_back(std::move(r));
+    answers_.pop_front();
   }
 
   std::string ReadAll() override {
@@ -126,11 +118,9 @@ class SlowMeterLine : public fw::SerialLine {
     std::string bytes;
     std::size_t sent;
   };
-  int latency_;
-  int replyTime_;
+  int latency_, replyTime_;
   Answerer answer_;
-  long now_ = 0;
-  long busyUntil_ = 0;
+  long now_ = 0, busyUntil_ = 0;
   std::deque<Reply> pending_;
   std::vector<std::string> writes_;
 };
