@@ -107,20 +107,18 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     radios[e.slot - 1]->setChecked(true);
     window->DSButton()->click();
     if (unplug.joinable()) unplug.join();
-    EXPECT_EQ(desktop->messages, std::vector<std::string>(!e.message.empty(), e.message));
-    EXPECT_EQ(captionAtMessage, e.message.empty() ? ""
-                                : e.waiting       ? "Please wait..."
-                                                  : "Download Screenshot");
-    EXPECT_EQ(std::tuple(window->DSButton()->text(), window->GSTimer()->Mode()),
-              std::tuple("Download Screenshot", fw::Timer::kModeMultiple));
     const std::string slot = std::to_string(e.slot);
-    std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>");
+    std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>"), sent;
     requests.resize(e.infos + e.images, "<GETSS" + slot + ">>");
-    std::vector<std::string> sent;
     for (const auto& f : sim->Frames())
       if (f.name == "GETSSN" || f.name == "GETSS") sent.emplace_back(f.raw.begin(), f.raw.end());
-    EXPECT_EQ(sent, requests);
-    EXPECT_EQ(std::count(spy.captions.begin(), spy.captions.end(), "Please wait..."), 1);
+    EXPECT_EQ(
+        std::tuple(desktop->messages, captionAtMessage, window->DSButton()->text(),
+                   window->GSTimer()->Mode(), sent,
+                   std::count(spy.captions.begin(), spy.captions.end(), "Please wait...")),
+        std::tuple(std::vector<std::string>(!e.message.empty(), e.message),
+                   e.message.empty() ? "" : (e.waiting ? "Please wait..." : "Download Screenshot"),
+                   "Download Screenshot", fw::Timer::kModeMultiple, requests, 1));
     if (e.end == kSaved) {
       EXPECT_EQ(desktop->events.at(0), "save:" + name);
       const auto& image = meter.slots[e.slot - 1]->image;

@@ -59,38 +59,27 @@ class MirrorTest : public MeterWindow {
   bool Idle() {
     return !window->GSThreadRunning && window->SerialTimer()->Mode() == fw::Timer::kModeMultiple;
   }
-  void StartCapture() {
-    Lock lock;
-    window->GSTimer_Action(window->GSTimer());
-  }
+  void StartCapture() { (Lock(), window->GSTimer_Action(window->GSTimer())); }
 };
 
 TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
   std::string frame(1024, '\x5A');
   frame[0] = 1;  // ink at the bottom-left only, of its column
   frame += '\xAA';
-  const std::pair<std::string, bool> replies[] = {{"", false},
-                                                  {frame.substr(1), false},
-                                                  {frame + '\xAA', false},
-                                                  {frame.substr(0, 1024) + '\xAB', false},
-                                                  {frame, true},
-                                                  {frame, true}};
   fw::Picture h, v;
-  for (const auto& [reply, accepted] : replies) {
+  for (const std::string& reply : {std::string(), frame.substr(1), frame + '\xAA',
+                                   frame.substr(0, 1024) + '\xAB', frame, frame}) {
+    const bool accepted = reply == frame;
     ScriptedLine line;
     line.Receive(std::string(1024, '\xFF') + '\xAA');  // late, for an earlier request
     // The line splits the reply between the two reads; the tail is drained after.
     line.Answer({reply.substr(0, 600), reply.substr(std::min<size_t>(600, reply.size())), "tail"});
-    {
-      Lock lock;
-      window->CaptureScreen(line);
-    }
+    (Lock(), window->CaptureScreen(line));
     // A rejected reply leaves the very same pictures (none before the first frame).
     EXPECT_EQ(std::tuple(line.Writes().at(0), line.Writes().size(), line.Trace(), line.Unread(),
                          Idle(), (window->ScreenH != h) + (window->ScreenV != v)),
               std::tuple("<GETSCREEN>>", 1u, "RWRRR", 0u, true, accepted ? 2 : 0));
-    h = window->ScreenH;
-    v = window->ScreenV;
+    std::tie(h, v) = std::tuple(window->ScreenH, window->ScreenV);
     // Byte 0 decides: the late all-ink frame was drained, not shown.
     EXPECT_TRUE(!accepted ||
                 (h->pixel(0, 63) == kMirrorInkColor && h->pixel(0, 62) == kMirrorPaperColor));
@@ -154,8 +143,7 @@ TEST_F(MirrorTest, TheTickShowsTheChosenFaceAndOnceAFrameCameItsKeys) {
   const std::vector<QWidget*> keysH{window->S1H(), window->S2H(), window->S3H(), window->S4H()},
       keysV{window->S1V(), window->S2V(), window->S3V(), window->S4V()};
   auto shown = [](const std::vector<QWidget*>& keys, bool wanted) {
-    return std::all_of(keys.begin(), keys.end(),
-                       [&](QWidget* k) { return k->isHidden() != wanted; });
+    return std::ranges::all_of(keys, [&](QWidget* k) { return k->isHidden() != wanted; });
   };
   for (const bool frame : {false, true}) {
     if (frame) window->ScreenV = fw::NewPicture(128, 256);
@@ -163,10 +151,10 @@ TEST_F(MirrorTest, TheTickShowsTheChosenFaceAndOnceAFrameCameItsKeys) {
       if (window->bIsVerticalCheck()->isChecked() != vertical) window->bIsVerticalCheck()->click();
       ASSERT_EQ(window->bIsVerticalLCD, vertical);
       (Lock(), window->Timer100ms_Action(window->Timer100ms()));
-      EXPECT_TRUE(window->CScreenV()->isHidden() != vertical &&
-                  window->CScreenH()->isHidden() == vertical);
       // Before a frame the keys keep their design visibility.
-      EXPECT_TRUE(shown(keysV, vertical || !frame) && shown(keysH, !vertical || !frame));
+      EXPECT_TRUE(window->CScreenV()->isHidden() != vertical &&
+                  window->CScreenH()->isHidden() == vertical && shown(keysV, vertical || !frame) &&
+                  shown(keysH, !vertical || !frame));
     }
   }
 }

@@ -18,27 +18,25 @@ using Outcome = ScreenshotFetch::Outcome;
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
   const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
-  EXPECT_EQ(header.substr(0, 60), "424D36000600000000003600000028000000000200000001000001001800");
-  EXPECT_EQ(header.substr(60, 48), std::string(48, '0'));
+  EXPECT_EQ(header.substr(0, 108),
+            "424D36000600000000003600000028000000000200000001000001001800" + std::string(48, '0'));
   // Byte, value, and the ink's columns and file rows (the first stored is 0), end excluded.
-  struct Case {
-    int byte, value, x0, x1, y0, y1;
-  } const cases[] = {{0, 0x00, 0, 0, 0, 0},
-                     {-1, 0xFF, 0, 512, 0, 256},
-                     {0, 0x01, 0, 4, 0, 4},
-                     {128, 0x01, 0, 4, 32, 36},
-                     {127, 0x80, 508, 512, 28, 32}};
-  for (const Case& c : cases) {
-    std::string image(1024, c.byte < 0 ? static_cast<char>(c.value) : 0);
-    if (c.byte >= 0) image[c.byte] = static_cast<char>(c.value);
+  for (const auto& [byte, value, x0, x1, y0, y1] :
+       std::initializer_list<std::array<int, 6>>{{0, 0x00, 0, 0, 0, 0},
+                                                 {-1, 0xFF, 0, 512, 0, 256},
+                                                 {0, 0x01, 0, 4, 0, 4},
+                                                 {128, 0x01, 0, 4, 32, 36},
+                                                 {127, 0x80, 508, 512, 28, 32}}) {
+    std::string image(1024, byte < 0 ? static_cast<char>(value) : 0);
+    if (byte >= 0) image[byte] = static_cast<char>(value);
     const std::string bmp = ComposeScreenshotBmp(image);
     ASSERT_EQ(bmp.size(), 393270u);
     int wrong = 0;
     for (int y = 0; y < 256; ++y)
       for (int x = 0; x < 512; ++x)
         wrong += bmp.substr(54 + y * 1536 + x * 3, 3) !=
-                 (x >= c.x0 && x < c.x1 && y >= c.y0 && y < c.y1 ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
-    EXPECT_EQ(wrong, 0) << c.byte << " " << c.value;
+                 (x >= x0 && x < x1 && y >= y0 && y < y1 ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
+    EXPECT_EQ(wrong, 0) << byte << " " << value;
   }
 }
 
@@ -51,8 +49,8 @@ TEST(ScreenshotFileName, DateGroupsInTheirOrderWithTwoDigitsAtLeast) {
   }
 }
 
-TEST(SaveScreenshotBmp, ReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
-  const fs::path dir = fs::temp_directory_path() / ("maglyx-shot-" + std::to_string(getpid()));
+// The window fixture only for its scratch folder.
+TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
   fs::create_directories(dir / "folder.bmp");
   ASSERT_EQ(mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   std::ofstream(dir / "a.bmp") << std::string(500000, 'x');
@@ -67,7 +65,6 @@ TEST(SaveScreenshotBmp, ReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
   }
   EXPECT_TRUE(fs::is_directory(dir / "folder.bmp") && fs::is_fifo(dir / "fifo.bmp"));
   EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "no"));
-  fs::remove_all(dir);
 }
 
 // A meter on a clock that only the fetch's sleeps move: a reply starts its latency after
