@@ -10,7 +10,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using EndToEnd = MeterWindow;
 
 TEST_F(EndToEnd, TheFaceShowsTheMetersDisplayAndItsKeysWork) {

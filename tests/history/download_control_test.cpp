@@ -11,9 +11,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using Lock = fw::ProgramLockHolder;
-
 class History : public MeterWindow {
  protected:
   void SetUp() override {
@@ -79,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(InTimeAndLate, LateMeter,
                                          std::pair{700, false}));
 
 TEST_F(History, ProgressShowsKilobytesAndTheShareOf1048000) {
-  Lock lock;
+  fw::ProgramLockHolder lock;
   for (const auto& [progress, label, percent] :
        {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048000, "1048", 100}}) {
     window->download_progress = progress;
@@ -209,7 +206,7 @@ TEST_F(History, CancelAfterTheFileIsFinishedKeepsIt) {
   ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }));
   window->DHButton()->click();
   EXPECT_TRUE(fs::exists(csv));
-  (Lock(), window->Timer100ms_Action(window->Timer100ms()));
+  (fw::ProgramLockHolder(), window->Timer100ms_Action(window->Timer100ms()));
   ExpectWholeHistory();
 }
 

@@ -13,7 +13,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Outcome = ScreenshotFetch::Outcome;
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {

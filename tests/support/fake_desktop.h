@@ -41,7 +41,6 @@ class FakeDesktop : public fw::DesktopServices {
 class FakeDesktopScope {
  public:
   ~FakeDesktopScope() { fw::SetDesktopServices(std::move(previous_)); }
-  FakeDesktop& operator*() { return *fake_; }
   FakeDesktop* operator->() { return fake_; }
 
  private:

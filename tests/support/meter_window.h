@@ -19,7 +19,9 @@
 #include "support/fake_desktop.h"
 #include "support/port_list.h"
 
-inline std::string ReadFile(const std::filesystem::path& path) {
+namespace fs = std::filesystem;
+
+inline std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
@@ -54,11 +56,11 @@ inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool pace
 
 class MeterWindow : public testing::Test {
  protected:
-  MeterWindow() { std::filesystem::create_directories(dir); }
+  MeterWindow() { fs::create_directories(dir); }
   void TearDown() override {
     window.reset();
     fw::SetSleepSpeedup(1);
-    std::filesystem::remove_all(dir);
+    fs::remove_all(dir);
   }
   // Found in the port list by its answer to the probe. The mirror's captures stay off unless
   // `mirror`: each drains the line and could swallow a reply a test waits for.
@@ -83,8 +85,7 @@ class MeterWindow : public testing::Test {
   }
 
   // For the files a test writes; gone after it.
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("maglyx-test-" + std::to_string(getpid()));
+  const fs::path dir = fs::temp_directory_path() / ("maglyx-test-" + std::to_string(getpid()));
   FakeDesktopScope desktop;
   TestPorts ports;
   std::unique_ptr<meter_sim::Simulator> sim;

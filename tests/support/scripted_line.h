@@ -95,17 +95,14 @@ class SlowMeterLine : public fw::SerialLine {
 
   std::string ReadAll() override {
     std::string out;
-    while (!pending_.empty()) {
+    for (; !pending_.empty() && now_ >= pending_.front().start; pending_.pop_front()) {
       Reply& r = pending_.front();
-      if (now_ < r.start) break;
-      const std::size_t due = now_ >= r.start + replyTime_
-                                  ? r.bytes.size()
-                                  : r.bytes.size() * static_cast<std::size_t>(now_ - r.start) /
-                                        static_cast<std::size_t>(replyTime_);
+      const std::size_t size = r.bytes.size(),
+                        due = replyTime_ ? std::min(size, size * (now_ - r.start) / replyTime_)
+                                         : size;
       out += r.bytes.substr(r.sent, due - r.sent);
       r.sent = due;
-      if (due < r.bytes.size()) break;
-      pending_.pop_front();
+      if (due < size) break;
     }
     return out;
   }
