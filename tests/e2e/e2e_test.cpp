@@ -4,7 +4,6 @@
 #include <QRadioButton>
 
 #include "framework/format.h"
-#include "screen/lcd_page_image.h"
 #include "screen/screenshot_bmp.h"
 #include "support/meter_window.h"
 
@@ -63,6 +62,8 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   lateImage.extra_delay_ms = 10000;
   std::thread unplug;
   enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
+  const std::string notAFile = "The screenshot could not be saved.\nCannot delete \"" +
+                               (dir / "f.bmp").string() + "\": it is not a regular file";
   const struct {
     int end, slot, infos, images;
     std::string message;  // "" for none
@@ -74,10 +75,7 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
               {kEmpty, 4, 1, 0, "Screenshot 4 not found.", true},
               {kNoImage, 1, 1, 4, "Download Failed.", false},
               {kDismissed, 1, 1, 1, "", false},
-              {kFolder, 1, 1, 1,
-               "The screenshot could not be saved.\nCannot delete \"" + (dir / "f.bmp").string() +
-                   "\": it is not a regular file",
-               true},
+              {kFolder, 1, 1, 1, notAFile, true},
               {kUnplugged, 1, 1, 1, "Download Failed.", false}};  // after the image request
   for (const auto& e : ends) {
     SCOPED_TRACE(e.message + std::to_string(e.slot));

@@ -95,11 +95,8 @@ TEST_F(History, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
     QTest::qWait(100);
     ASSERT_TRUE(fs::exists(csv));
     if (end == kClose) break;  // closed below, amid the download
-    if (end == kUndeletable) {
-      // In place of the file, something that is none of the program's to delete.
-      fs::remove(csv);
-      fs::create_directories(csv / "inside");
-    }
+    // In place of the file, something that is none of the program's to delete.
+    if (end == kUndeletable && fs::remove(csv)) fs::create_directories(csv / "inside");
     window->DHButton()->click();
     const bool kept = end == kUndeletable;
     EXPECT_EQ(
@@ -185,8 +182,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     sim->SetSilent(meter == kSilent);
     if (target) desktop->saveAnswers.push_back(fw::FolderItem(*target));
     {
-      std::optional<DiskFullBeyond> full;
-      if (meter == kFull) full.emplace(2000);
+      DiskFullBeyond full(meter == kFull ? 2000 : RLIM_INFINITY);
       window->DHButton()->click();
       ASSERT_TRUE(meter == kPlain || WaitForMessage());
     }
@@ -200,17 +196,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
   EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
 }
 
-TEST_F(History, CancelAfterTheFileIsFinishedKeepsIt) {
-  window->Timer100ms()->SetMode(fw::Timer::kModeOff);
-  Start();
-  ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }));
-  window->DHButton()->click();
-  EXPECT_TRUE(fs::exists(csv));
-  (fw::ProgramLockHolder(), window->Timer100ms_Action(window->Timer100ms()));
-  ExpectWholeHistory();
-}
-
-TEST_F(History, StartWaitsForARunningCapture) {
+TEST_F(History, StartWaitsForARunningCaptureAndCancelAfterTheFileIsFinishedKeepsIt) {
   fw::Thread capture("capture");
   window->GSThreadRunning = true;
   capture.RunHandler = [&] {
@@ -218,9 +204,15 @@ TEST_F(History, StartWaitsForARunningCapture) {
     window->GSThreadRunning = false;
   };
   capture.Run();
-  window->DHButton()->click();  // dismissed dialog
-  EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);
+  window->Timer100ms()->SetMode(fw::Timer::kModeOff);
+  Start();
+  EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);  // then the dialog
   capture.Join();
+  ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }));
+  window->DHButton()->click();
+  EXPECT_TRUE(fs::exists(csv));
+  (fw::ProgramLockHolder(), window->Timer100ms_Action(window->Timer100ms()));
+  ExpectWholeHistory();
 }
 
 }  // namespace

@@ -87,19 +87,16 @@ TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
 }
 
 TEST_F(MirrorTest, EndStepsRunOnEveryExitAndATickMeanwhileDoesNothing) {
-  struct BrokenLine : ScriptedLine {
-    MirrorTest* test;
-    void Write(const std::string&) override {
-      EXPECT_FALSE(test->Idle());
-      test->StartCapture();  // a tick during the capture
-      throw fw::IOException(5, "device failed");
-    }
-  } broken;
-  broken.test = this;
+  ScriptedLine broken;
+  broken.Respond([&](const std::string&) -> std::vector<std::string> {
+    EXPECT_FALSE(Idle());
+    StartCapture();  // a tick during the capture
+    throw fw::IOException(5, "device failed");
+  });
   EXPECT_THROW((Lock(), window->CaptureScreen(broken)), fw::IOException);
   // The drains before and after.
   EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), broken.Trace(), Idle()),
-            std::tuple(false, "RR", true));
+            std::tuple(false, "RWR", true));
   // On a closed port the real capture ends quietly; a window closed amid one.
   StartCapture();
   ASSERT_TRUE(WaitUntil([&] { return !window->GSThread()->IsRunning(); }, 5000));

@@ -58,8 +58,8 @@ TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartO
   EXPECT_EQ(ReadFile(dir / "a.bmp"), content);
 
   for (const char* name : {"folder.bmp", "fifo.bmp", "no/such.bmp", "a.bmp"}) {
-    std::optional<DiskFullBeyond> full;  // a disk that fills up during the write
-    if (name == std::string("a.bmp")) full.emplace(10000);
+    // The disk fills up during the write.
+    DiskFullBeyond full(name == std::string("a.bmp") ? 10000 : RLIM_INFINITY);
     EXPECT_THROW(SaveScreenshotBmp(fw::FolderItem(dir / name), content), fw::IOException) << name;
   }
   EXPECT_TRUE(fs::is_directory(dir / "folder.bmp") && fs::is_fifo(dir / "fifo.bmp"));

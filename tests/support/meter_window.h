@@ -7,7 +7,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -26,12 +25,13 @@ inline std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// While it lives, the disk looks full to this process once a file passes `bytes`.
+// While it lives, the disk looks full to this process once a file passes `bytes` (RLIM_INFINITY:
+// no change).
 struct DiskFullBeyond {
   explicit DiskFullBeyond(rlim_t bytes) {
     signal(SIGXFSZ, SIG_IGN);
     getrlimit(RLIMIT_FSIZE, &old);
-    rlimit full{bytes, old.rlim_max};
+    rlimit full{std::min(bytes, old.rlim_cur), old.rlim_max};
     setrlimit(RLIMIT_FSIZE, &full);
   }
   ~DiskFullBeyond() { setrlimit(RLIMIT_FSIZE, &old); }
