@@ -32,12 +32,10 @@ class Pty {
 
   const std::string& SlavePath() const { return slave_path_; }
 
+  // Blocking, so a terminal takes the whole of it at once.
   void Send(const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-      if (n < 0) throw std::runtime_error("pty write failed");
-      done += n;
-    }
+    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      throw std::runtime_error("pty write failed");
   }
 
   // Reads what the program wrote, waiting up to `timeout` for the first byte
@@ -45,12 +43,10 @@ class Pty {
   std::string Receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
     std::string got;
     char buffer[4096];
-    for (pollfd p{master_, POLLIN, 0};
-         poll(&p, 1, got.empty() ? int(timeout.count()) : 100) > 0 && (p.revents & POLLIN);) {
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n <= 0) break;
+    pollfd p{master_, POLLIN, 0};
+    for (ssize_t n; poll(&p, 1, got.empty() ? int(timeout.count()) : 100) > 0 &&
+                    (p.revents & POLLIN) && (n = read(master_, buffer, sizeof buffer)) > 0;)
       got.append(buffer, n);
-    }
     return got;
   }
 

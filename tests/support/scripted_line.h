@@ -60,8 +60,6 @@ class ScriptedLine : public fw::SerialLine {
 
   const std::vector<std::string>& Writes() const { return writes_; }
   const std::string& Trace() const { return trace_; }
-  // ReadAll results still queued (bytes nobody has read).
-  std::size_t Unread() const { return queue_.size(); }
 
  private:
   std::deque<std::vector<std::string>> answers_;
