@@ -104,9 +104,8 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     radios[e.slot - 1]->setChecked(true);
     window->DSButton()->click();
     if (unplug.joinable()) unplug.join();
-    const std::string slot = std::to_string(e.slot);
-    std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>"), sent;
-    requests.resize(e.infos + e.images, "<GETSS" + slot + ">>");
+    std::vector<std::string> requests(e.infos, "<GETSSN" + std::to_string(e.slot) + ">>"), sent;
+    requests.resize(e.infos + e.images, "<GETSS" + std::to_string(e.slot) + ">>");
     for (const auto& f : sim->Frames())
       if (f.name == "GETSSN" || f.name == "GETSS") sent.emplace_back(f.raw.begin(), f.raw.end());
     EXPECT_EQ(

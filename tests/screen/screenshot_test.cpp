@@ -94,22 +94,23 @@ struct ClockedMeter : fw::SerialLine {
 };
 
 TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
+  // Information byte 0 (below 19 or 255 means an empty slot), the image byte 0xAA that a false
+  // join would end on.
   struct Case {
-    int first;  // information byte 0: below 19 or 255 means an empty slot
+    int first, markerAt;
     std::deque<long> infoUs, imageUs;
-    int markerAt;  // an image byte 0xAA that a false join would end on
     Outcome outcome;
     std::size_t writes;
-  } const cases[] = {{18, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
-                     {19, {5000}, {5000}, -1, Outcome::kImage, 2},
-                     {255, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
+  } const cases[] = {{18, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
+                     {19, -1, {5000}, {5000}, Outcome::kImage, 2},
+                     {255, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
                      // Information replies 600 ms late: the second one would come in just before
                      // the first 1018 bytes of an image that starts 911.4 ms after its request,
                      // making a 1025-byte "frame".
-                     {20, {600000}, {911400, 5000}, 1017, Outcome::kImage, 0},
+                     {20, 1017, {600000}, {911400, 5000}, Outcome::kImage, 0},
                      // Images that start 10 ms before the read (114 bytes by then): the tail of one
                      // and the head of the next would make 1025 bytes ending in byte 113.
-                     {20, {5000}, {990000}, 113, Outcome::kNoImage, 5}};
+                     {20, 113, {5000}, {990000}, Outcome::kNoImage, 5}};
   for (const Case& c : cases) {
     ClockedMeter meter;
     meter.info[0] = static_cast<char>(c.first);

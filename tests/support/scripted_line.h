@@ -75,8 +75,7 @@ class ScriptedLine : public fw::SerialLine {
 // frame; an empty reply means the request was lost on the way.
 class SlowMeterLine : public fw::SerialLine {
  public:
-  using Answerer = std::function<std::string(const std::string& frame)>;
-  SlowMeterLine(int latencyMs, int replyMs, Answerer answer)
+  SlowMeterLine(int latencyMs, int replyMs, std::function<std::string(const std::string&)> answer)
       : latency_(latencyMs), replyTime_(replyMs), answer_(std::move(answer)) {}
 
   void Sleep(int ms) { now_ += ms; }
@@ -114,7 +113,7 @@ class SlowMeterLine : public fw::SerialLine {
     std::size_t sent;
   };
   int latency_, replyTime_;
-  Answerer answer_;
+  std::function<std::string(const std::string&)> answer_;
   long now_ = 0, busyUntil_ = 0;
   std::deque<Reply> pending_;
   std::vector<std::string> writes_;
