@@ -7,8 +7,6 @@
 #include "screen/screenshot_bmp.h"
 #include "support/meter_window.h"
 
-namespace {
-
 using EndToEnd = MeterWindow;
 
 TEST_F(EndToEnd, TheFaceShowsTheMetersDisplayAndItsKeysWork) {
@@ -126,5 +124,3 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   }
   EXPECT_TRUE(fs::is_empty(dir / "f.bmp"));
 }
-
-}  // namespace

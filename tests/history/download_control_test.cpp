@@ -9,8 +9,6 @@
 #include "history/history_csv.h"
 #include "support/meter_window.h"
 
-namespace {
-
 class History : public MeterWindow {
  protected:
   void SetUp() override {
@@ -140,8 +138,7 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
     ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 3 * 4096; }, 10000));
     std::unique_ptr<meter_sim::Simulator> other = StartMeter(40);
     const std::vector<std::uint8_t> memory = sim->Memory();
-    if (unplug) sim->Stop();  // hangs the line up
-    if (!unplug) window->ConnectButton()->click();
+    unplug ? sim->Stop() : window->ConnectButton()->click();  // Stop hangs the line up
     // The port list's probe now opens the line on both ports.
     ports.Set(
         {{"other", other->SlavePath()}, {"meter", unplug ? "/nonexistent" : sim->SlavePath()}});
@@ -213,5 +210,3 @@ TEST_F(History, StartWaitsForARunningCaptureAndCancelAfterTheFileIsFinishedKeeps
   (fw::ProgramLockHolder(), window->Timer100ms_Action(window->Timer100ms()));
   ExpectWholeHistory();
 }
-
-}  // namespace

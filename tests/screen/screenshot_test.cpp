@@ -11,8 +11,6 @@
 #include "screen/screenshot_transfer.h"
 #include "support/meter_window.h"
 
-namespace {
-
 using Outcome = ScreenshotFetch::Outcome;
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
@@ -125,5 +123,3 @@ TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
     EXPECT_EQ(c.writes ? meter.writes.size() : 0, c.writes) << c.first;
   }
 }
-
-}  // namespace

@@ -39,7 +39,7 @@ struct DiskFullBeyond {
 };
 
 // A started meter with `pages` pages of history (and three stored screenshots), paced like the
-// real line or answering at once.
+// real line or answering at once, 5 ms after a request.
 inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool paced = false,
                                                         bool hold = false) {
   meter_sim::MemoryOptions memory;
@@ -48,7 +48,6 @@ inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool pace
   options.meter = meter_sim::DefaultMeterConfig(memory);
   options.meter.state.hold = hold;
   options.paced = paced;
-  options.latency_ms = paced ? 5 : 1;
   auto sim = std::make_unique<meter_sim::Simulator>(std::move(options));
   sim->Start();
   return sim;

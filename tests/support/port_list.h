@@ -1,8 +1,6 @@
 #pragma once
 // A port list that a test controls, installed for one test.
 
-#include <vector>
-
 #include "framework/serial.h"
 
 class TestPorts {

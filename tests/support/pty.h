@@ -27,8 +27,7 @@ class Pty {
     keep_slave_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
   }
   ~Pty() { Close(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
+  Pty(Pty&&) = delete;  // and so no copies either: one owner closes the descriptors
 
   const std::string& SlavePath() const { return slave_path_; }
 
