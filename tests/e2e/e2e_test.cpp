@@ -2,18 +2,11 @@
 // keys, and "Download Screenshot" into real files.
 
 #include <QRadioButton>
-#include <filesystem>
-#include <thread>
 
 #include "framework/format.h"
-#include "screen/lcd_page_image.h"
 #include "screen/screenshot_bmp.h"
-#include "support/history_files.h"
 #include "support/meter_window.h"
 
-namespace {
-
-namespace fs = std::filesystem;
 using EndToEnd = MeterWindow;
 
 TEST_F(EndToEnd, TheFaceShowsTheMetersDisplayAndItsKeysWork) {
@@ -67,6 +60,8 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   lateImage.extra_delay_ms = 10000;
   std::thread unplug;
   enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
+  const std::string notAFile = "The screenshot could not be saved.\nCannot delete \"" +
+                               (dir / "f.bmp").string() + "\": it is not a regular file";
   const struct {
     int end, slot, infos, images;
     std::string message;  // "" for none
@@ -78,10 +73,7 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
               {kEmpty, 4, 1, 0, "Screenshot 4 not found.", true},
               {kNoImage, 1, 1, 4, "Download Failed.", false},
               {kDismissed, 1, 1, 1, "", false},
-              {kFolder, 1, 1, 1,
-               "The screenshot could not be saved.\nCannot delete \"" + (dir / "f.bmp").string() +
-                   "\": it is not a regular file",
-               true},
+              {kFolder, 1, 1, 1, notAFile, true},
               {kUnplugged, 1, 1, 1, "Download Failed.", false}};  // after the image request
   for (const auto& e : ends) {
     SCOPED_TRACE(e.message + std::to_string(e.slot));
@@ -110,23 +102,19 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
     radios[e.slot - 1]->setChecked(true);
     window->DSButton()->click();
     if (unplug.joinable()) unplug.join();
-    EXPECT_EQ(desktop->messages,
-              e.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{e.message});
-    EXPECT_EQ(captionAtMessage, e.message.empty() ? ""
-                                : e.waiting       ? "Please wait..."
-                                                  : "Download Screenshot");
-    EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
-    EXPECT_EQ(window->GSTimer()->Mode(), fw::Timer::kModeMultiple);
-    const std::string slot = std::to_string(e.slot);
-    std::vector<std::string> requests(e.infos, "<GETSSN" + slot + ">>");
-    requests.resize(e.infos + e.images, "<GETSS" + slot + ">>");
-    std::vector<std::string> sent;
+    std::vector<std::string> requests(e.infos, "<GETSSN" + std::to_string(e.slot) + ">>"), sent;
+    requests.resize(e.infos + e.images, "<GETSS" + std::to_string(e.slot) + ">>");
     for (const auto& f : sim->Frames())
       if (f.name == "GETSSN" || f.name == "GETSS") sent.emplace_back(f.raw.begin(), f.raw.end());
-    EXPECT_EQ(sent, requests);
-    EXPECT_EQ(std::count(spy.captions.begin(), spy.captions.end(), "Please wait..."), 1);
+    EXPECT_EQ(
+        std::tuple(desktop->messages, captionAtMessage, window->DSButton()->text(),
+                   window->GSTimer()->Mode(), sent,
+                   std::count(spy.captions.begin(), spy.captions.end(), "Please wait...")),
+        std::tuple(std::vector<std::string>(!e.message.empty(), e.message),
+                   e.message.empty() ? "" : (e.waiting ? "Please wait..." : "Download Screenshot"),
+                   "Download Screenshot", fw::Timer::kModeMultiple, requests, 1));
     if (e.end == kSaved) {
-      EXPECT_EQ(desktop->saveRequests.at(0).proposedName, name);
+      EXPECT_EQ(desktop->events.at(0), "save:" + name);
       const auto& image = meter.slots[e.slot - 1]->image;
       // Not EXPECT_EQ: a failure would print 393,270 bytes twice.
       EXPECT_TRUE(ReadFile(dir / name) ==
@@ -136,5 +124,3 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   }
   EXPECT_TRUE(fs::is_empty(dir / "f.bmp"));
 }
-
-}  // namespace

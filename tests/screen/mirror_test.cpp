@@ -10,8 +10,6 @@
 #include "support/pty.h"
 #include "support/scripted_line.h"
 
-namespace {
-
 using Lock = fw::ProgramLockHolder;
 
 // The ink pixels of a picture's written area; the rest of that area must be
@@ -21,24 +19,22 @@ std::vector<QPoint> Ink(const QImage& p, int width, int height) {
   for (int y = 0; y < p.height(); ++y)
     for (int x = 0; x < p.width(); ++x) {
       const QRgb c = p.pixel(x, y);
-      if (x >= width || y >= height)
-        EXPECT_EQ(qAlpha(c), 0);
-      else if (c == kMirrorInkColor)
+      const bool inside = x < width && y < height;
+      if (inside && c == kMirrorInkColor)
         ink.push_back({x, y});
-      else
-        EXPECT_EQ(c, kMirrorPaperColor);
+      else  // outside: alpha 0
+        EXPECT_EQ(c, inside ? kMirrorPaperColor : c & 0xFFFFFFu);
     }
   return ink;
 }
 
 TEST(LcdPageImage, EachBitLandsOnItsPixelInBothPictures) {
-  // Byte, value, ScreenH pixel, ScreenV pixel; then all paper and all ink.
+  // Byte, value, ScreenH pixel, ScreenV pixel (the rest paper); then all ink.
   const std::tuple<int, char, std::vector<QPoint>, std::vector<QPoint>> cases[] = {
       {0, 1, {{0, 63}}, {{0, 0}}},
       {127, 1, {{127, 63}}, {{0, 127}}},
       {128, 1, {{0, 55}}, {{8, 0}}},
       {1023, '\x80', {{127, 0}}, {{63, 127}}},
-      {-1, 0, {}, {}},
       {-1, '\xFF', {}, {}}};
   for (const auto& [at, value, h, v] : cases) {
     std::string image(1024, at < 0 ? value : 0);
@@ -46,10 +42,9 @@ TEST(LcdPageImage, EachBitLandsOnItsPixelInBothPictures) {
     const fw::Picture sv = fw::NewPicture(128, 256), sh = fw::NewPicture(256, 128);
     DrawLcdPageImage(image, *sv, *sh);
     const std::vector<QPoint> inkH = Ink(*sh, 128, 64), inkV = Ink(*sv, 64, 128);
-    if (value == '\xFF')
-      EXPECT_TRUE(inkH.size() == 8192 && inkV.size() == 8192);
-    else
-      EXPECT_TRUE(inkH == h && inkV == v) << at;
+    EXPECT_TRUE(value == '\xFF' ? inkH.size() == 8192 && inkV.size() == 8192
+                                : inkH == h && inkV == v)
+        << at;
   }
 }
 
@@ -59,63 +54,47 @@ class MirrorTest : public MeterWindow {
   bool Idle() {
     return !window->GSThreadRunning && window->SerialTimer()->Mode() == fw::Timer::kModeMultiple;
   }
-  void StartCapture() {
-    Lock lock;
-    window->GSTimer_Action(window->GSTimer());
-  }
+  void StartCapture() { (Lock(), window->GSTimer_Action(window->GSTimer())); }
 };
 
-TEST_F(MirrorTest, OnlyAWholeFrameWithItsEndMarkerReplacesThePictures) {
+TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) {
   std::string frame(1024, '\x5A');
   frame[0] = 1;  // ink at the bottom-left only, of its column
   frame += '\xAA';
-  const std::pair<std::string, bool> replies[] = {{"", false},
-                                                  {frame.substr(1), false},
-                                                  {frame + '\xAA', false},
-                                                  {frame.substr(0, 1024) + '\xAB', false},
-                                                  {frame, true},
-                                                  {frame, true}};
   fw::Picture h, v;
-  for (const auto& [reply, accepted] : replies) {
+  for (const std::string& reply : {std::string(), frame.substr(1), frame + '\xAA',
+                                   frame.substr(0, 1024) + '\xAB', frame, frame}) {
+    const bool accepted = reply == frame;
     ScriptedLine line;
     line.Receive(std::string(1024, '\xFF') + '\xAA');  // late, for an earlier request
     // The line splits the reply between the two reads; the tail is drained after.
     line.Answer({reply.substr(0, 600), reply.substr(std::min<size_t>(600, reply.size())), "tail"});
-    {
-      Lock lock;
-      window->CaptureScreen(line);
-    }
-    EXPECT_EQ(line.Writes(), std::vector<std::string>{"<GETSCREEN>>"});
-    EXPECT_EQ(line.Trace() + std::to_string(line.Unread()), "RWRRR0");
-    EXPECT_TRUE(Idle());
+    (Lock(), window->CaptureScreen(line));
     // A rejected reply leaves the very same pictures (none before the first frame).
-    EXPECT_EQ((window->ScreenH != h) + (window->ScreenV != v), accepted ? 2 : 0);
-    h = window->ScreenH;
-    v = window->ScreenV;
+    // Four reads for the four queued results: the tail was drained too.
+    EXPECT_EQ(std::tuple(line.Writes().at(0), line.Writes().size(), line.Trace(), Idle(),
+                         (window->ScreenH != h) + (window->ScreenV != v)),
+              std::tuple("<GETSCREEN>>", 1u, "RWRRR", true, accepted ? 2 : 0));
+    std::tie(h, v) = std::tuple(window->ScreenH, window->ScreenV);
     // Byte 0 decides: the late all-ink frame was drained, not shown.
     EXPECT_TRUE(!accepted ||
                 (h->pixel(0, 63) == kMirrorInkColor && h->pixel(0, 62) == kMirrorPaperColor));
   }
-}
-
-TEST_F(MirrorTest, EndStepsRunOnEveryExitAndATickMeanwhileDoesNothing) {
-  struct BrokenLine : ScriptedLine {
-    MirrorTest* test;
-    void Write(const std::string&) override {
-      EXPECT_FALSE(test->Idle());
-      test->StartCapture();  // a tick during the capture
-      throw fw::IOException(5, "device failed");
-    }
-  } broken;
-  broken.test = this;
+  // A line that fails amid a capture, and a tick meanwhile that must change nothing.
+  ScriptedLine broken;
+  broken.Respond([&](const std::string&) -> std::vector<std::string> {
+    EXPECT_FALSE(Idle());
+    StartCapture();  // a tick during the capture
+    throw fw::IOException(5, "device failed");
+  });
   EXPECT_THROW((Lock(), window->CaptureScreen(broken)), fw::IOException);
-  EXPECT_FALSE(window->GSThread()->IsRunning());
-  EXPECT_EQ(broken.Trace(), "RR");  // the drains before and after
-  EXPECT_TRUE(Idle());
+  // The drains before and after.
+  EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), broken.Trace(), Idle(), window->ScreenV),
+            std::tuple(false, "RWR", true, v));
   // On a closed port the real capture ends quietly; a window closed amid one.
   StartCapture();
   ASSERT_TRUE(WaitUntil([&] { return !window->GSThread()->IsRunning(); }, 5000));
-  EXPECT_TRUE(Idle() && desktop->messages.empty() && !window->ScreenV);
+  EXPECT_TRUE(Idle() && desktop->messages.empty() && window->ScreenV == v);
   StartCapture();
   window.reset();
 }
@@ -155,21 +134,18 @@ TEST_F(MirrorTest, TheTickShowsTheChosenFaceAndOnceAFrameCameItsKeys) {
   const std::vector<QWidget*> keysH{window->S1H(), window->S2H(), window->S3H(), window->S4H()},
       keysV{window->S1V(), window->S2V(), window->S3V(), window->S4V()};
   auto shown = [](const std::vector<QWidget*>& keys, bool wanted) {
-    return std::all_of(keys.begin(), keys.end(),
-                       [&](QWidget* k) { return k->isHidden() != wanted; });
+    return std::ranges::all_of(keys, [&](QWidget* k) { return k->isHidden() != wanted; });
   };
   for (const bool frame : {false, true}) {
     if (frame) window->ScreenV = fw::NewPicture(128, 256);
     for (const bool vertical : {true, false, true}) {
       if (window->bIsVerticalCheck()->isChecked() != vertical) window->bIsVerticalCheck()->click();
-      ASSERT_EQ(window->bIsVerticalLCD, vertical);
       (Lock(), window->Timer100ms_Action(window->Timer100ms()));
-      EXPECT_TRUE(window->CScreenV()->isHidden() != vertical &&
-                  window->CScreenH()->isHidden() == vertical);
       // Before a frame the keys keep their design visibility.
-      EXPECT_TRUE(shown(keysV, vertical || !frame) && shown(keysH, !vertical || !frame));
+      EXPECT_TRUE(window->bIsVerticalLCD == vertical &&
+                  window->CScreenV()->isHidden() != vertical &&
+                  window->CScreenH()->isHidden() == vertical && shown(keysV, vertical || !frame) &&
+                  shown(keysH, !vertical || !frame));
     }
   }
 }
-
-}  // namespace

@@ -1,48 +1,39 @@
 // The stored screenshot's pure parts: the BMP bytes and name, saving, and the
 // exchanges on a line whose clock only the test moves.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "screen/screenshot_bmp.h"
 #include "screen/screenshot_transfer.h"
-#include "support/history_files.h"
+#include "support/meter_window.h"
 
-namespace {
-
-namespace fs = std::filesystem;
 using Outcome = ScreenshotFetch::Outcome;
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
   const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
-  EXPECT_EQ(header.substr(0, 60), "424D36000600000000003600000028000000000200000001000001001800");
-  EXPECT_EQ(header.substr(60, 48), std::string(48, '0'));
-  struct Case {
-    int byte, value;
-    std::function<bool(int x, int y)> ink;  // y: file row, the first stored is 0
-  } const cases[] = {{0, 0x00, [](int, int) { return false; }},
-                     {-1, 0xFF, [](int, int) { return true; }},
-                     {0, 0x01, [](int x, int y) { return x < 4 && y < 4; }},
-                     {128, 0x01, [](int x, int y) { return x < 4 && y >= 32 && y < 36; }},
-                     {127, 0x80, [](int x, int y) { return x >= 508 && y >= 28 && y < 32; }}};
-  for (const Case& c : cases) {
-    std::string image(1024, c.byte < 0 ? static_cast<char>(c.value) : 0);
-    if (c.byte >= 0) image[c.byte] = static_cast<char>(c.value);
+  EXPECT_EQ(header.substr(0, 108),
+            "424D36000600000000003600000028000000000200000001000001001800" + std::string(48, '0'));
+  // Byte, value, and the ink's columns and file rows (the first stored is 0), end excluded.
+  for (const auto& [byte, value, x0, x1, y0, y1] :
+       std::initializer_list<std::array<int, 6>>{{0, 0x00, 0, 0, 0, 0},
+                                                 {-1, 0xFF, 0, 512, 0, 256},
+                                                 {0, 0x01, 0, 4, 0, 4},
+                                                 {128, 0x01, 0, 4, 32, 36},
+                                                 {127, 0x80, 508, 512, 28, 32}}) {
+    std::string image(1024, byte < 0 ? static_cast<char>(value) : 0);
+    if (byte >= 0) image[byte] = static_cast<char>(value);
     const std::string bmp = ComposeScreenshotBmp(image);
     ASSERT_EQ(bmp.size(), 393270u);
     int wrong = 0;
     for (int y = 0; y < 256; ++y)
       for (int x = 0; x < 512; ++x)
-        wrong +=
-            bmp.substr(54 + y * 1536 + x * 3, 3) != (c.ink(x, y) ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
-    EXPECT_EQ(wrong, 0) << c.byte << " " << c.value;
+        wrong += bmp.substr(54 + y * 1536 + x * 3, 3) !=
+                 (x >= x0 && x < x1 && y >= y0 && y < y1 ? "\x2D\x2D\x2D" : "\xFD\xC8\xB4");
+    EXPECT_EQ(wrong, 0) << byte << " " << value;
   }
 }
 
@@ -55,8 +46,8 @@ TEST(ScreenshotFileName, DateGroupsInTheirOrderWithTwoDigitsAtLeast) {
   }
 }
 
-TEST(SaveScreenshotBmp, ReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
-  const fs::path dir = fs::temp_directory_path() / ("maglyx-shot-" + std::to_string(getpid()));
+// The window fixture only for its scratch folder.
+TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
   fs::create_directories(dir / "folder.bmp");
   ASSERT_EQ(mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
   std::ofstream(dir / "a.bmp") << std::string(500000, 'x');
@@ -65,13 +56,12 @@ TEST(SaveScreenshotBmp, ReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
   EXPECT_EQ(ReadFile(dir / "a.bmp"), content);
 
   for (const char* name : {"folder.bmp", "fifo.bmp", "no/such.bmp", "a.bmp"}) {
-    std::optional<DiskFullBeyond> full;  // a disk that fills up during the write
-    if (name == std::string("a.bmp")) full.emplace(10000);
+    // The disk fills up during the write.
+    DiskFullBeyond full(name == std::string("a.bmp") ? 10000 : RLIM_INFINITY);
     EXPECT_THROW(SaveScreenshotBmp(fw::FolderItem(dir / name), content), fw::IOException) << name;
   }
   EXPECT_TRUE(fs::is_directory(dir / "folder.bmp") && fs::is_fifo(dir / "fifo.bmp"));
   EXPECT_FALSE(fs::exists(dir / "a.bmp") || fs::exists(dir / "no"));
-  fs::remove_all(dir);
 }
 
 // A meter on a clock that only the fetch's sleeps move: a reply starts its latency after
@@ -102,22 +92,23 @@ struct ClockedMeter : fw::SerialLine {
 };
 
 TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
+  // Information byte 0 (below 19 or 255 means an empty slot), the image byte 0xAA that a false
+  // join would end on.
   struct Case {
-    int first;  // information byte 0: below 19 or 255 means an empty slot
+    int first, markerAt;
     std::deque<long> infoUs, imageUs;
-    int markerAt;  // an image byte 0xAA that a false join would end on
     Outcome outcome;
     std::size_t writes;
-  } const cases[] = {{18, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
-                     {19, {5000}, {5000}, -1, Outcome::kImage, 2},
-                     {255, {5000}, {5000}, -1, Outcome::kEmptySlot, 1},
+  } const cases[] = {{18, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
+                     {19, -1, {5000}, {5000}, Outcome::kImage, 2},
+                     {255, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
                      // Information replies 600 ms late: the second one would come in just before
                      // the first 1018 bytes of an image that starts 911.4 ms after its request,
                      // making a 1025-byte "frame".
-                     {20, {600000}, {911400, 5000}, 1017, Outcome::kImage, 0},
+                     {20, 1017, {600000}, {911400, 5000}, Outcome::kImage, 0},
                      // Images that start 10 ms before the read (114 bytes by then): the tail of one
                      // and the head of the next would make 1025 bytes ending in byte 113.
-                     {20, {5000}, {990000}, 113, Outcome::kNoImage, 5}};
+                     {20, 113, {5000}, {990000}, Outcome::kNoImage, 5}};
   for (const Case& c : cases) {
     ClockedMeter meter;
     meter.info[0] = static_cast<char>(c.first);
@@ -132,5 +123,3 @@ TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
     EXPECT_EQ(c.writes ? meter.writes.size() : 0, c.writes) << c.first;
   }
 }
-
-}  // namespace

@@ -1,24 +1,45 @@
 #pragma once
-// The window connected to the simulated meter on a pseudo-terminal, with the fake desktop.
+// The window connected to the simulated meter on a pseudo-terminal, with the fake desktop; and
+// what the tests read back from disk or make the disk do.
 
 #include <gtest/gtest.h>
-
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
-#include <QComboBox>
+
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
-#include <memory>
+#include <fstream>
 
 #include "framework/program_lock.h"
-#include "framework/thread.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
 #include "support/fake_desktop.h"
 #include "support/port_list.h"
 
+namespace fs = std::filesystem;
+
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// While it lives, the disk looks full to this process once a file passes `bytes` (RLIM_INFINITY:
+// no change).
+struct DiskFullBeyond {
+  explicit DiskFullBeyond(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full{std::min(bytes, old.rlim_cur), old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &full);
+  }
+  ~DiskFullBeyond() { setrlimit(RLIMIT_FSIZE, &old); }
+  rlimit old{};
+};
+
 // A started meter with `pages` pages of history (and three stored screenshots), paced like the
-// real line or answering at once.
+// real line or answering at once, 5 ms after a request.
 inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool paced = false,
                                                         bool hold = false) {
   meter_sim::MemoryOptions memory;
@@ -27,7 +48,6 @@ inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool pace
   options.meter = meter_sim::DefaultMeterConfig(memory);
   options.meter.state.hold = hold;
   options.paced = paced;
-  options.latency_ms = paced ? 5 : 1;
   auto sim = std::make_unique<meter_sim::Simulator>(std::move(options));
   sim->Start();
   return sim;
@@ -35,11 +55,11 @@ inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool pace
 
 class MeterWindow : public testing::Test {
  protected:
-  MeterWindow() { std::filesystem::create_directories(dir); }
+  MeterWindow() { fs::create_directories(dir); }
   void TearDown() override {
     window.reset();
     fw::SetSleepSpeedup(1);
-    std::filesystem::remove_all(dir);
+    fs::remove_all(dir);
   }
   // Found in the port list by its answer to the probe. The mirror's captures stay off unless
   // `mirror`: each drains the line and could swallow a reply a test waits for.
@@ -57,22 +77,14 @@ class MeterWindow : public testing::Test {
   // Reads window state as the program's own code would: under its lock.
   template <class F>
   bool WaitUntil(F condition, int ms = 20000) {
-    return QTest::qWaitFor(
-        [&] {
-          fw::ProgramLockHolder lock;
-          return condition();
-        },
-        ms);
+    return QTest::qWaitFor([&] { return (fw::ProgramLockHolder(), condition()); }, ms);
   }
   int Frames(const std::string& name) {
-    int n = 0;
-    for (const auto& frame : sim->Frames()) n += frame.name == name;
-    return n;
+    return std::ranges::count(sim->Frames(), name, &meter_sim::FrameRecord::name);
   }
 
   // For the files a test writes; gone after it.
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("maglyx-test-" + std::to_string(getpid()));
+  const fs::path dir = fs::temp_directory_path() / ("maglyx-test-" + std::to_string(getpid()));
   FakeDesktopScope desktop;
   TestPorts ports;
   std::unique_ptr<meter_sim::Simulator> sim;

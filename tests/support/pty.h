@@ -8,14 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
 class Pty {
  public:
   Pty() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
       throw std::runtime_error("no pseudo-terminal");
     slave_path_ = ptsname(master_);
@@ -29,45 +27,37 @@ class Pty {
     keep_slave_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY);
   }
   ~Pty() { Close(); }
-  Pty(const Pty&) = delete;
-  Pty& operator=(const Pty&) = delete;
+  Pty(Pty&&) = delete;  // and so no copies either: one owner closes the descriptors
 
   const std::string& SlavePath() const { return slave_path_; }
 
+  // Blocking, so a terminal takes the whole of it at once.
   void Send(const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<std::size_t>(n);
-      if (n < 0) throw std::runtime_error("pty write failed");
-    }
+    if (write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      throw std::runtime_error("pty write failed");
   }
 
   // Reads what the program wrote, waiting up to `timeout` for the first byte
   // and then taking everything that follows within a short quiet gap.
   std::string Receive(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
     std::string got;
-    int wait = static_cast<int>(timeout.count());
-    for (;;) {
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN)) return got;
-      char buffer[4096];
-      const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n <= 0) return got;
-      got.append(buffer, static_cast<std::size_t>(n));
-      wait = 100;
-    }
+    char buffer[4096];
+    pollfd p{master_, POLLIN, 0};
+    for (ssize_t n; poll(&p, 1, got.empty() ? int(timeout.count()) : 100) > 0 &&
+                    (p.revents & POLLIN) && (n = read(master_, buffer, sizeof buffer)) > 0;)
+      got.append(buffer, n);
+    return got;
   }
 
-  // As if the device were unplugged.
+  // As if the device were unplugged (closing -1 again is harmless).
   void Close() {
-    if (keep_slave_ >= 0) close(keep_slave_);
-    if (master_ >= 0) close(master_);
+    close(keep_slave_);
+    close(master_);
     keep_slave_ = master_ = -1;
   }
 
  private:
-  int master_ = -1;
+  int master_ = posix_openpt(O_RDWR | O_NOCTTY);
   int keep_slave_ = -1;
   std::string slave_path_;
 };

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "framework/desktop.h"
 #include "support/fake_desktop.h"
 
 int main(int argc, char** argv) {

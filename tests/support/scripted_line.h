@@ -17,12 +17,8 @@
 // Write, e.g. "RWR" for drain, write, read.
 #pragma once
 
-#include <algorithm>
-#include <cstddef>
 #include <deque>
 #include <functional>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "framework/serial_line.h"
@@ -48,14 +44,10 @@ class ScriptedLine : public fw::SerialLine {
   void Write(const std::string& bytes) override {
     writes_.push_back(bytes);
     trace_ += 'W';
-    std::vector<std::string> reads;
-    if (!answers_.empty()) {
-      reads = std::move(answers_.front());
-      answers_.pop_front();
-    } else if (responder_) {
-      reads = responder_(bytes);
-    }
-    for (auto& r : reads) queue_.push_back(std::move(r));
+    if (answers_.empty() && responder_) answers_.push_back(responder_(bytes));
+    if (answers_.empty()) return;
+    for (auto& r : answers_.front()) queue_.push_back(std::move(r));
+    answers_.pop_front();
   }
 
   std::string ReadAll() override {
@@ -68,8 +60,6 @@ class ScriptedLine : public fw::SerialLine {
 
   const std::vector<std::string>& Writes() const { return writes_; }
   const std::string& Trace() const { return trace_; }
-  // ReadAll results still queued (bytes nobody has read).
-  std::size_t Unread() const { return queue_.size(); }
 
  private:
   std::deque<std::vector<std::string>> answers_;
@@ -85,8 +75,7 @@ class ScriptedLine : public fw::SerialLine {
 // frame; an empty reply means the request was lost on the way.
 class SlowMeterLine : public fw::SerialLine {
  public:
-  using Answerer = std::function<std::string(const std::string& frame)>;
-  SlowMeterLine(int latencyMs, int replyMs, Answerer answer)
+  SlowMeterLine(int latencyMs, int replyMs, std::function<std::string(const std::string&)> answer)
       : latency_(latencyMs), replyTime_(replyMs), answer_(std::move(answer)) {}
 
   void Sleep(int ms) { now_ += ms; }
@@ -103,17 +92,14 @@ class SlowMeterLine : public fw::SerialLine {
 
   std::string ReadAll() override {
     std::string out;
-    while (!pending_.empty()) {
+    for (; !pending_.empty() && now_ >= pending_.front().start; pending_.pop_front()) {
       Reply& r = pending_.front();
-      if (now_ < r.start) break;
-      const std::size_t due = now_ >= r.start + replyTime_
-                                  ? r.bytes.size()
-                                  : r.bytes.size() * static_cast<std::size_t>(now_ - r.start) /
-                                        static_cast<std::size_t>(replyTime_);
+      const std::size_t size = r.bytes.size(),
+                        due = replyTime_ ? std::min(size, size * (now_ - r.start) / replyTime_)
+                                         : size;
       out += r.bytes.substr(r.sent, due - r.sent);
       r.sent = due;
-      if (due < r.bytes.size()) break;
-      pending_.pop_front();
+      if (due < size) break;
     }
     return out;
   }
@@ -126,11 +112,9 @@ class SlowMeterLine : public fw::SerialLine {
     std::string bytes;
     std::size_t sent;
   };
-  int latency_;
-  int replyTime_;
-  Answerer answer_;
-  long now_ = 0;
-  long busyUntil_ = 0;
+  int latency_, replyTime_;
+  std::function<std::string(const std::string&)> answer_;
+  long now_ = 0, busyUntil_ = 0;
   std::deque<Reply> pending_;
   std::vector<std::string> writes_;
 };
