@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 
 #include "framework/coop_internal.h"
 #include "framework/dispatch.h"
@@ -14,8 +15,8 @@
 #include "framework/program_lock.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "support/disk_full.h"
 #include "support/fake_desktop.h"
-#include "support/history_files.h"
 
 namespace {
 

@@ -3,8 +3,6 @@
 // what the tests read back from disk or make the disk do.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QPushButton>
@@ -15,6 +13,7 @@
 #include "framework/program_lock.h"
 #include "mainwindow/maglyx.h"
 #include "meter_sim/simulator.h"
+#include "support/disk_full.h"
 #include "support/fake_desktop.h"
 #include "support/port_list.h"
 
@@ -24,19 +23,6 @@ inline std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
 }
-
-// While it lives, the disk looks full to this process once a file passes `bytes` (RLIM_INFINITY:
-// no change).
-struct DiskFullBeyond {
-  explicit DiskFullBeyond(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit full{std::min(bytes, old.rlim_cur), old.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &full);
-  }
-  ~DiskFullBeyond() { setrlimit(RLIMIT_FSIZE, &old); }
-  rlimit old{};
-};
 
 // A started meter with `pages` pages of history (and three stored screenshots), paced like the
 // real line or answering at once, 5 ms after a request.
