@@ -28,6 +28,15 @@ bool WaitUntil(const std::function<bool()>& condition) {
   return true;
 }
 
+// The two places where a worker gives the lock away must behave alike: behind
+// those already waiting, and a kill takes effect there.
+void GiveWay(bool sleep, int ms) {
+  if (sleep)
+    fw::SleepCurrentThread(ms);
+  else
+    fw::YieldToOthers();
+}
+
 TEST(Coop, OnlyOnePieceOfProgramCodeRunsAtATime) {
   constexpr int kWorkers = 4, kPasses = 1500;
   // Program state shared without locks, as the window's state is: two pieces
@@ -44,14 +53,18 @@ TEST(Coop, OnlyOnePieceOfProgramCodeRunsAtATime) {
     workers[w].RunHandler = [&pass, w] {
       for (int p = 0; p < kPasses; ++p) {
         pass();
-        (p + w) % 97 == 0 ? fw::SleepCurrentThread(0) : fw::YieldToOthers();
+        GiveWay((p + w) % 97 == 0, 0);
       }
     };
   }
   {
     // The user-interface thread takes part, as a handler waiting for a capture.
     fw::ProgramLockHolder hold;
-    for (auto& worker : workers) worker.Run();
+    for (auto& worker : workers) {
+      worker.Kill();  // never started: nothing to end, and no kill left pending
+      worker.Run();
+      worker.Run();  // ignored while running (it waits for the lock we hold)
+    }
     fw::YieldWhile([&] {
       pass();
       ++uiPasses;
@@ -60,12 +73,9 @@ TEST(Coop, OnlyOnePieceOfProgramCodeRunsAtATime) {
     });
   }
   for (auto& worker : workers) worker.Join();
+  workers[0].Kill();  // finished: nothing
   EXPECT_EQ(counter, long{kWorkers} * kPasses + uiPasses);
 }
-
-// The two places where a worker gives the lock away must behave alike: behind
-// those already waiting, and a kill takes effect there.
-void GiveWay(bool sleep, int ms) { sleep ? fw::SleepCurrentThread(ms) : fw::YieldToOthers(); }
 
 TEST(Coop, GivingWayQueuesBehindTheWaitingAndAKillEndsItThere) {
   for (const bool sleep : {true, false}) {
@@ -114,40 +124,6 @@ TEST(Coop, GivingWayQueuesBehindTheWaitingAndAKillEndsItThere) {
               std::tuple(0, false, reports));
     EXPECT_LT(Clock::now() - start, 60s) << "a killed sleep must end early";
   }
-}
-
-TEST(Coop, RunAndKillFollowTheThreadsStateAndADeathIsReported) {
-  int runs = 0;  // guarded by the program lock
-  std::atomic<bool> release{true};
-  fw::Thread worker;
-  worker.RunHandler = [&] {
-    ++runs;
-    while (!release) fw::SleepCurrentThread(1);
-  };
-  for (int pass = 0; pass < 2; ++pass) {
-    worker.Kill();  // never started, then finished: nothing
-    release = false;
-    worker.Run();
-    worker.Run();  // ignored while running
-    EXPECT_TRUE(worker.IsRunning());
-    release = true;
-    worker.Join();
-  }
-  EXPECT_EQ(runs, 2);
-
-  const std::size_t reports = g_reports.size();
-  worker.RunHandler = [] {
-    fw::ProgramLockHolder nested;  // unwinding must undo program code's own holds too
-    throw std::runtime_error("probe unplugged");
-  };
-  worker.Run();
-  worker.Join();
-  ASSERT_EQ(g_reports.size(), reports + 1);
-  EXPECT_THROW(std::rethrow_exception(g_reports.back()), std::runtime_error);
-  std::atomic<bool> ranAgain{false};  // so the lock is free again
-  worker.RunHandler = [&] { ranAgain = true; };
-  worker.Run();
-  EXPECT_TRUE(WaitUntil([&] { return ranAgain.load(); }));
 }
 
 }  // namespace
