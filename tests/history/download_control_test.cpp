@@ -20,9 +20,6 @@ class History : public MeterWindow {
     desktop->saveAnswers.push_back(fw::FolderItem(csv));
     window->DHButton()->click();
   }
-  bool WaitForMessage() {
-    return WaitUntil([&] { return !desktop->messages.empty(); }, 60000);
-  }
   bool Idle(bool connected = true) {
     return !window->download_started && !window->download_save && !window->download_finished &&
            window->DHButton()->text() == "Download History" &&
@@ -109,7 +106,7 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
     // The port list's probe now opens the line on both ports.
     ports.Set(
         {{"other", other->SlavePath()}, {"meter", unplug ? "/nonexistent" : sim->SlavePath()}});
-    ASSERT_TRUE(WaitForMessage());
+    ASSERT_TRUE(WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !other->Frames().empty(); }, 5000));
     // The meter got its last request before the probe's version request, if any.
     std::string names;
@@ -147,7 +144,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     {
       DiskFullBeyond full(meter == kFull ? 2000 : RLIM_INFINITY);
       window->DHButton()->click();
-      ASSERT_TRUE(meter == kPlain || WaitForMessage());
+      ASSERT_TRUE(meter == kPlain || WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     }
     EXPECT_EQ(desktop->events.at(0).rfind("save:emfhistory_", 0), 0u);
     ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);

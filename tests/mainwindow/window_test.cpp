@@ -15,8 +15,6 @@
 #include "framework/exceptions.h"
 #include "support/meter_window.h"
 
-namespace {
-
 using Controls = std::initializer_list<QWidget*>;
 
 // The window shown, disconnected, with an empty port list.
@@ -108,8 +106,8 @@ TEST_F(WindowTest, EnableAndDisableSwitchOnlyTheConnectionBoundControls) {
   window->download_started = true;
   window->SaveButton()->show();
   window->DisableUI();
-  EXPECT_FALSE(window->DHButton()->isEnabled());
-  EXPECT_TRUE(window->SaveButton()->isVisible() && window->download_started);
+  EXPECT_TRUE(!window->DHButton()->isEnabled() && window->SaveButton()->isVisible() &&
+              window->download_started);
   // Workers may reach only the non-visual members.
   std::async(std::launch::async, [&] {
     EXPECT_THROW(window->ConnectButton(), fw::ThreadAccessingUIException);
@@ -138,7 +136,7 @@ TEST_F(WindowTest, ScrollDownShowsTheEndAndLeavesTextAndSelectionAlone) {
 }
 
 // Captions ("-" for a separator) and shortcuts of the bar's and then each menu's items.
-TEST_F(WindowTest, MenuBarHasFileThenEditWithThePlatformShortcutsBuiltOnceAndShared) {
+TEST_F(WindowTest, MenuBarHasFileThenEditWithThePlatformShortcutsAndEditsTheFocusedField) {
   MainMenuBar& bar = MainMenuBar::Instance();
   QStringList items;
   for (QList<QAction*> menu : {bar.actions(), bar.Child("FileMenu")->menu()->actions(),
@@ -148,19 +146,16 @@ TEST_F(WindowTest, MenuBarHasFileThenEditWithThePlatformShortcutsBuiltOnceAndSha
   EXPECT_EQ(items,
             QStringList({"&File ", "&Edit ", "&Quit Ctrl+Q", "&Undo Ctrl+Z", "-", "Cu&t Ctrl+X",
                          "&Copy Ctrl+C", "&Paste Ctrl+V", "&Delete ", "-", "Select &All Ctrl+A"}));
-  EXPECT_TRUE(window->menuBar() == &bar && bar.Child("FileQuit")->menuRole() == QAction::QuitRole);
-}
-
-TEST_F(WindowTest, EditItemsWorkOnTheFocusedTextField) {
-  QLineEdit* field = window->Command2();
-  field->setText("<GETVER>>");
-  Focus(field);
+  EXPECT_EQ(bar.Child("FileQuit")->menuRole(), QAction::QuitRole);
+  // The Edit items work on the focused text field.
+  window->Command2()->setText("<GETVER>>");
+  Focus(window->Command2());
   QApplication::clipboard()->clear();
   QStringList texts;
   for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditPaste", "EditUndo",
                            "EditSelectAll", "EditClear"}) {
     Item(item);
-    texts << field->text();
+    texts << window->Command2()->text();
   }
   EXPECT_EQ(texts, QStringList({"<GETVER>>", "", "<GETVER>>", "<GETVER>><GETVER>>", "<GETVER>>",
                                 "<GETVER>>", ""}));
@@ -186,5 +181,3 @@ TEST_F(WindowTest, ReadOnlyControlsOnlyCopyAndSelect) {
   // The console keeps no undo history of what it was sent.
   EXPECT_FALSE(window->SerialText()->document()->isUndoAvailable());
 }
-
-}  // namespace
