@@ -20,9 +20,6 @@ class History : public MeterWindow {
     desktop->saveAnswers.push_back(fw::FolderItem(csv));
     window->DHButton()->click();
   }
-  bool WaitForMessage() {
-    return WaitUntil([&] { return !desktop->messages.empty(); }, 60000);
-  }
   bool Idle(bool connected = true) {
     return !window->download_started && !window->download_save && !window->download_finished &&
            window->DHButton()->text() == "Download History" &&
@@ -45,44 +42,8 @@ class History : public MeterWindow {
     EXPECT_EQ(ReadFile(csv), want);
     return pages;
   }
-  // The whole memory in the file, every page asked for once.
-  void ExpectWholeHistory() {
-    ASSERT_EQ(desktop->messages.size(), 1u);
-    const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
-    EXPECT_EQ(pages, meter_sim::PagesInUse(sim->Memory()));
-    EXPECT_EQ(Frames("SPIR"), static_cast<int>(pages));
-  }
-
   const fs::path csv = dir / "history.csv";
 };
-
-// Meters in time and slower than the page wait, paced like the real line or answering at once.
-class LateMeter : public History, public testing::WithParamInterface<std::pair<int, bool>> {};
-
-TEST_P(LateMeter, TheWholeHistoryIntoTheCsvFile) {
-  fw::SetSleepSpeedup(1);  // the real page wait against the meter's latency
-  Connect(StartMeter(4, GetParam().second));
-  sim->SetLatency(GetParam().first);
-  Start();
-  ASSERT_TRUE(WaitForMessage());
-  ExpectWholeHistory();
-}
-
-INSTANTIATE_TEST_SUITE_P(InTimeAndLate, LateMeter,
-                         testing::Values(std::pair{5, true}, std::pair{300, true},
-                                         std::pair{700, true}, std::pair{300, false},
-                                         std::pair{700, false}));
-
-TEST_F(History, ProgressShowsKilobytesAndTheShareOf1048000) {
-  fw::ProgramLockHolder lock;
-  for (const auto& [progress, label, percent] :
-       {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048000, "1048", 100}}) {
-    window->download_progress = progress;
-    window->Timer100ms_Action(window->Timer100ms());
-    EXPECT_EQ(std::pair(window->DownloadingLabel()->text(), window->DownloadProgressBar()->value()),
-              std::pair(QString("Downloading...%1 KB").arg(label), percent));
-  }
-}
 
 TEST_F(History, CancelOrClosingTheWindowDeletesThePartialFileOrSaysWhyNot) {
   sim->SetSilent(true);  // keeps the reader on its first page
@@ -138,11 +99,14 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
     ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 3 * 4096; }, 10000));
     std::unique_ptr<meter_sim::Simulator> other = StartMeter(40);
     const std::vector<std::uint8_t> memory = sim->Memory();
-    unplug ? sim->Stop() : window->ConnectButton()->click();  // Stop hangs the line up
+    if (unplug)
+      sim->Stop();  // hangs the line up
+    else
+      window->ConnectButton()->click();
     // The port list's probe now opens the line on both ports.
     ports.Set(
         {{"other", other->SlavePath()}, {"meter", unplug ? "/nonexistent" : sim->SlavePath()}});
-    ASSERT_TRUE(WaitForMessage());
+    ASSERT_TRUE(WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !other->Frames().empty(); }, 5000));
     // The meter got its last request before the probe's version request, if any.
     std::string names;
@@ -180,7 +144,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     {
       DiskFullBeyond full(meter == kFull ? 2000 : RLIM_INFINITY);
       window->DHButton()->click();
-      ASSERT_TRUE(meter == kPlain || WaitForMessage());
+      ASSERT_TRUE(meter == kPlain || WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     }
     EXPECT_EQ(desktop->events.at(0).rfind("save:emfhistory_", 0), 0u);
     ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);
@@ -192,7 +156,12 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
   EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
 }
 
-TEST_F(History, StartWaitsForARunningCaptureAndCancelAfterTheFileIsFinishedKeepsIt) {
+// A meter slower than the page wait, paced like the real line, in real time; the download waits
+// for a running capture before its dialog, and a Cancel after the file is finished keeps it.
+TEST_F(History, AfterACaptureALateMeterGivesTheWholeHistoryThatCancelKeepsAndTheProgressShows) {
+  fw::SetSleepSpeedup(1);  // the real page wait against the meter's latency
+  Connect(StartMeter(4, true));
+  sim->SetLatency(700);
   fw::Thread capture("capture");
   window->GSThreadRunning = true;
   capture.RunHandler = [&] {
@@ -204,9 +173,21 @@ TEST_F(History, StartWaitsForARunningCaptureAndCancelAfterTheFileIsFinishedKeeps
   Start();
   EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);  // then the dialog
   capture.Join();
-  ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }));
+  ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }, 60000));
   window->DHButton()->click();
-  EXPECT_TRUE(fs::exists(csv));
-  (fw::ProgramLockHolder(), window->Timer100ms_Action(window->Timer100ms()));
-  ExpectWholeHistory();
+  fw::ProgramLockHolder lock;
+  window->Timer100ms_Action(window->Timer100ms());  // reports the finished file
+  // The whole memory in the file, every page asked for once.
+  ASSERT_EQ(desktop->messages.size(), 1u);
+  const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
+  EXPECT_EQ(pages, meter_sim::PagesInUse(sim->Memory()));
+  EXPECT_EQ(Frames("SPIR"), static_cast<int>(pages));
+  // The progress the tick shows: kilobytes, and the share of 1048000 bytes.
+  for (const auto& [progress, label, percent] :
+       {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048000, "1048", 100}}) {
+    window->download_progress = progress;
+    window->Timer100ms_Action(window->Timer100ms());
+    EXPECT_EQ(std::pair(window->DownloadingLabel()->text(), window->DownloadProgressBar()->value()),
+              std::pair(QString("Downloading...%1 KB").arg(label), percent));
+  }
 }
