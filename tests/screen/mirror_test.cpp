@@ -29,9 +29,10 @@ std::vector<QPoint> Ink(const QImage& p, int width, int height) {
 }
 
 TEST(LcdPageImage, EachBitLandsOnItsPixelInBothPictures) {
-  // Byte, value, ScreenH pixel, ScreenV pixel (the rest paper); then all ink.
+  // Byte, value, ScreenH pixel, ScreenV pixel (the rest paper); all paper; then all ink.
   const std::tuple<int, char, std::vector<QPoint>, std::vector<QPoint>> cases[] = {
       {0, 1, {{0, 63}}, {{0, 0}}},
+      {0, 0, {}, {}},
       {127, 1, {{127, 63}}, {{0, 127}}},
       {128, 1, {{0, 55}}, {{8, 0}}},
       {1023, '\x80', {{127, 0}}, {{63, 127}}},
@@ -54,7 +55,10 @@ class MirrorTest : public MeterWindow {
   bool Idle() {
     return !window->GSThreadRunning && window->SerialTimer()->Mode() == fw::Timer::kModeMultiple;
   }
-  void StartCapture() { (Lock(), window->GSTimer_Action(window->GSTimer())); }
+  void StartCapture() {
+    Lock lock;
+    window->GSTimer_Action(window->GSTimer());
+  }
 };
 
 TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) {
@@ -69,7 +73,7 @@ TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) 
     line.Receive(std::string(1024, '\xFF') + '\xAA');  // late, for an earlier request
     // The line splits the reply between the two reads; the tail is drained after.
     line.Answer({reply.substr(0, 600), reply.substr(std::min<size_t>(600, reply.size())), "tail"});
-    (Lock(), window->CaptureScreen(line));
+    Locked([&] { window->CaptureScreen(line); });
     // A rejected reply leaves the very same pictures (none before the first frame).
     // Four reads for the four queued results: the tail was drained too.
     EXPECT_EQ(std::tuple(line.Writes().at(0), line.Writes().size(), line.Trace(), Idle(),
@@ -87,7 +91,7 @@ TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) 
     StartCapture();  // a tick during the capture
     throw fw::IOException(5, "device failed");
   });
-  EXPECT_THROW((Lock(), window->CaptureScreen(broken)), fw::IOException);
+  EXPECT_THROW(Locked([&] { window->CaptureScreen(broken); }), fw::IOException);
   // The drains before and after.
   EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), broken.Trace(), Idle(), window->ScreenV),
             std::tuple(false, "RWR", true, v));
@@ -106,7 +110,8 @@ TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestG
   window->RefreshPorts()->click();
   meter.Receive(std::chrono::milliseconds(100));  // the probe's request
   window->ConnectButton()->click();
-  (Lock(), window->GSTimer()->SetMode(fw::Timer::kModeOff));  // captures only when a test asks
+  Locked(
+      [&] { window->GSTimer()->SetMode(fw::Timer::kModeOff); });  // captures only when a test asks
   StartCapture();
   EXPECT_EQ(meter.Receive(), "<GETSCREEN>>");
   QTest::mouseClick(window->S2V(), Qt::LeftButton);
@@ -115,7 +120,7 @@ TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestG
   ASSERT_TRUE(WaitUntil([&] { return Idle() && window->TxBuffer.empty(); }, 5000));
   EXPECT_EQ(meter.Receive(), "<KEY1>>");
   EXPECT_EQ(window->SerialSize()->text(), "19");
-  (Lock(), window->SerialTimer()->SetMode(fw::Timer::kModeOff));
+  Locked([&] { window->SerialTimer()->SetMode(fw::Timer::kModeOff); });
   std::string sent;
   for (QWidget* key : std::initializer_list<QWidget*>{
            window->S1H(), window->S2H(), window->S3H(), window->S4H(), window->S1V(), window->S2V(),
@@ -126,7 +131,8 @@ TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestG
   EXPECT_EQ(sent,
             "<KEY0>><KEY1>><KEY2>><KEY3>><KEY0>><KEY1>><KEY2>><KEY3>>"
             "<KEYHOLD1>><KEYHOLD2>><KEYHOLD3>>");
-  for (int tick = 0; tick < 2; ++tick) (Lock(), window->SerialTimer_Action(window->SerialTimer()));
+  for (int tick = 0; tick < 2; ++tick)
+    Locked([&] { window->SerialTimer_Action(window->SerialTimer()); });
   EXPECT_EQ(meter.Receive(), "<KEYHOLD3>>");
 }
 
@@ -140,7 +146,7 @@ TEST_F(MirrorTest, TheTickShowsTheChosenFaceAndOnceAFrameCameItsKeys) {
     if (frame) window->ScreenV = fw::NewPicture(128, 256);
     for (const bool vertical : {true, false, true}) {
       if (window->bIsVerticalCheck()->isChecked() != vertical) window->bIsVerticalCheck()->click();
-      (Lock(), window->Timer100ms_Action(window->Timer100ms()));
+      Locked([&] { window->Timer100ms_Action(window->Timer100ms()); });
       // Before a frame the keys keep their design visibility.
       EXPECT_TRUE(window->bIsVerticalLCD == vertical &&
                   window->CScreenV()->isHidden() != vertical &&

@@ -24,6 +24,13 @@ inline std::string ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Runs `code` under the program lock, as the framework runs a handler.
+template <class Code>
+auto Locked(Code&& code) {
+  fw::ProgramLockHolder lock;
+  return code();
+}
+
 // A started meter with `pages` pages of history (and three stored screenshots), paced like the
 // real line or answering at once, 5 ms after a request.
 inline std::unique_ptr<meter_sim::Simulator> StartMeter(int pages = 3, bool paced = false,
@@ -57,13 +64,13 @@ class MeterWindow : public testing::Test {
     ASSERT_EQ(window->SerialPortsPopupMenu()->currentText(), "MXR-420 EMF Meter V1.12\r\n");
     window->ConnectButton()->click();
     ASSERT_EQ(window->ConnectButton()->text(), "Disconnect");
-    if (!mirror) (fw::ProgramLockHolder(), window->GSTimer()->SetMode(fw::Timer::kModeOff));
+    if (!mirror) Locked([&] { window->GSTimer()->SetMode(fw::Timer::kModeOff); });
     desktop->Clear();
   }
   // Reads window state as the program's own code would: under its lock.
   template <class F>
   bool WaitUntil(F condition, int ms = 20000) {
-    return QTest::qWaitFor([&] { return (fw::ProgramLockHolder(), condition()); }, ms);
+    return QTest::qWaitFor([&] { return Locked(condition); }, ms);
   }
   int Frames(const std::string& name) {
     return std::ranges::count(sim->Frames(), name, &meter_sim::FrameRecord::name);
