@@ -39,7 +39,8 @@ class ProgramLockHolder {
 // takes it back at the end. Does nothing on a thread that does not hold it.
 class ProgramLockGiveaway {
  public:
-  ProgramLockGiveaway() : depth_(ProgramLock::HeldByCurrentThread() ? ProgramLock::ReleaseAll() : 0) {}
+  ProgramLockGiveaway()
+      : depth_(ProgramLock::HeldByCurrentThread() ? ProgramLock::ReleaseAll() : 0) {}
   ~ProgramLockGiveaway() {
     if (depth_ > 0) ProgramLock::Reacquire(depth_);
   }
