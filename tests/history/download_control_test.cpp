@@ -156,38 +156,38 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
   EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
 }
 
-// Meters slower than the page wait, paced like the real line or answering at once, in real time:
-// each gives the whole history, every page asked for once. The first download waits for a running
-// capture before its dialog, and a Cancel after a file is finished keeps it.
-TEST_F(History, AfterACaptureLateMetersGiveTheWholeHistoryThatCancelKeepsAndTheProgressShows) {
+// Meters slower than the page wait (ms late, and paced like the real line or answering at once),
+// in real time, each in a process of its own: each gives the whole history, every page asked for
+// once. The download waits for a running capture before its dialog, and a Cancel after the file
+// is finished keeps it.
+class LateMeter : public History, public testing::WithParamInterface<std::pair<int, bool>> {};
+INSTANTIATE_TEST_SUITE_P(PacedAndAtOnce, LateMeter,
+                         testing::Values(std::pair{700, true}, std::pair{300, true},
+                                         std::pair{700, false}, std::pair{300, false}));
+
+TEST_P(LateMeter, AfterACaptureGivesTheWholeHistoryThatCancelKeepsAndTheProgressShows) {
   fw::SetSleepSpeedup(1);  // the real page wait against the meter's latency
-  for (const auto& [latency, paced] :
-       {std::pair{700, true}, {300, true}, {700, false}, {300, false}}) {
-    SCOPED_TRACE(std::to_string(latency) + (paced ? " ms paced" : " ms at once"));
-    Connect(StartMeter(4, paced));
-    sim->SetLatency(latency);
-    desktop->Clear();
-    fw::Thread capture("capture");
-    window->GSThreadRunning = true;
-    capture.RunHandler = [&] {
-      fw::SleepCurrentThread(300);
-      window->GSThreadRunning = false;
-    };
-    capture.Run();
-    window->Timer100ms()->SetMode(fw::Timer::kModeOff);
-    Start();
-    EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);  // then the dialog
-    capture.Join();
-    ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }, 60000));
-    window->DHButton()->click();
-    fw::ProgramLockHolder lock;
-    window->Timer100ms_Action(window->Timer100ms());  // reports the finished file
-    ASSERT_EQ(desktop->messages.size(), 1u);
-    const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
-    EXPECT_EQ(pages, meter_sim::PagesInUse(sim->Memory()));
-    EXPECT_EQ(Frames("SPIR"), static_cast<int>(pages));
-  }
+  Connect(StartMeter(4, GetParam().second));
+  sim->SetLatency(GetParam().first);
+  fw::Thread capture("capture");
+  window->GSThreadRunning = true;
+  capture.RunHandler = [&] {
+    fw::SleepCurrentThread(300);
+    window->GSThreadRunning = false;
+  };
+  capture.Run();
+  window->Timer100ms()->SetMode(fw::Timer::kModeOff);
+  Start();
+  EXPECT_TRUE(!window->GSThreadRunning && desktop->events.size() == 1);  // then the dialog
+  capture.Join();
+  ASSERT_TRUE(WaitUntil([&] { return window->download_finished; }, 60000));
+  window->DHButton()->click();
   fw::ProgramLockHolder lock;
+  window->Timer100ms_Action(window->Timer100ms());  // reports the finished file
+  ASSERT_EQ(desktop->messages.size(), 1u);
+  const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
+  EXPECT_EQ(pages, meter_sim::PagesInUse(sim->Memory()));
+  EXPECT_EQ(Frames("SPIR"), static_cast<int>(pages));
   // The progress the tick shows: kilobytes, and the share of 1048000 bytes.
   for (const auto& [progress, label, percent] :
        {std::tuple{4096, "4", 0}, {1044480, "1044", 99}, {1048000, "1048", 100}}) {
