@@ -9,8 +9,7 @@ bool ReplyFits(std::string_view reply, const ExchangeRule& rule) {
 }
 
 ExchangeResult TimedExchange(fw::SerialLine& line, const std::string& frame,
-                             const ExchangeRule& rule, const std::function<void(int ms)>& sleep,
-                             const std::function<bool(int attempt)>& mayRetry) {
+                             const ExchangeRule& rule, const std::function<void(int ms)>& sleep) {
   ExchangeResult result{false, {}, 0};
   for (;;) {
     ++result.attempts;
@@ -29,7 +28,6 @@ ExchangeResult TimedExchange(fw::SerialLine& line, const std::string& frame,
       result.reply = std::move(reply);
       return result;
     }
-    if (rule.maxAttempts > 0 && result.attempts >= rule.maxAttempts) return result;
-    if (mayRetry && !mayRetry(result.attempts + 1)) return result;
+    if (result.attempts >= rule.maxAttempts) return result;
   }
 }

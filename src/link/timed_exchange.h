@@ -27,7 +27,7 @@ struct ExchangeRule {
   int reads;           // ReadAll calls joined into the reply (at least 1 is made)
   std::size_t length;  // exact reply length
   bool endMarker;      // the reply's last byte must be kEndMarker
-  int maxAttempts;     // 0 = no limit
+  int maxAttempts;     // at least 1
 };
 
 struct ExchangeResult {
@@ -36,8 +36,6 @@ struct ExchangeResult {
   int attempts;       // attempts made, including the accepted one
 };
 
-// One page of the logging memory. No attempt limit of its own: the history reader sets one.
-inline constexpr ExchangeRule kSpirExchange{600, 1, 4096, false, 0};
 // The live screen: one try, the next refresh asks again.
 inline constexpr ExchangeRule kGetScreenExchange{200, 2, 1025, true, 1};
 // The header of a saved screenshot.
@@ -48,10 +46,7 @@ inline constexpr ExchangeRule kScreenshotImageExchange{1000, 2, 1025, true, 4};
 // Whether `reply` has the exact length and, where the rule asks for it, the end marker.
 bool ReplyFits(std::string_view reply, const ExchangeRule& rule);
 
-// Runs attempts until a reply fits, `rule.maxAttempts` attempts have failed, or `mayRetry`
-// (when given) returns false. `mayRetry` is consulted before each further attempt with that
-// attempt's number (2 for the first retry), after the attempt limit: it lets the caller stop
-// on a user's cancel. `sleep` must be callable; it receives rule.delayMs.
+// Runs attempts until a reply fits or `rule.maxAttempts` attempts have failed. `sleep` must be
+// callable; it receives rule.delayMs.
 ExchangeResult TimedExchange(fw::SerialLine& line, const std::string& frame,
-                             const ExchangeRule& rule, const std::function<void(int ms)>& sleep,
-                             const std::function<bool(int attempt)>& mayRetry = {});
+                             const ExchangeRule& rule, const std::function<void(int ms)>& sleep);

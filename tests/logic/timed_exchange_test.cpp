@@ -15,12 +15,12 @@ std::string Reply(std::size_t length, char last) { return std::string(length - 1
 
 class TimedExchangeTest : public ::testing::Test {
  protected:
-  ExchangeResult Run(const ExchangeRule& rule, const std::function<bool(int)>& mayRetry = {}) {
+  ExchangeResult Run(const ExchangeRule& rule) {
     const auto sleep = [this](int ms) {
       sleeps_.push_back(ms);
       if (sleeps_.size() > 100) throw std::runtime_error("endless retries");
     };
-    return TimedExchange(line_, frame_, rule, sleep, mayRetry);
+    return TimedExchange(line_, frame_, rule, sleep);
   }
 
   ScriptedLine line_;
@@ -48,7 +48,7 @@ TEST_F(TimedExchangeTest, EachAttemptDrainsResendsAndAcceptsOnlyAnExactFit) {
   EXPECT_EQ(std::tuple(late.attempts, late.reply), std::tuple(2, reply));
 }
 
-TEST_F(TimedExchangeTest, StopsAtTheLimitOrWhenTheCallerSaysNeverCombiningAttempts) {
+TEST_F(TimedExchangeTest, StopsAtTheLimitNeverCombiningAttempts) {
   // Two halves of a fitting reply in successive attempts are two failures, not one reply.
   const std::string reply = Reply(1025, kMarker);
   line_.Answer({reply.substr(0, 500), ""});
@@ -56,22 +56,11 @@ TEST_F(TimedExchangeTest, StopsAtTheLimitOrWhenTheCallerSaysNeverCombiningAttemp
   line_.AnswerEach(2, {Reply(1025, '\x00')});
   const ExchangeResult image = Run(kScreenshotImageExchange);
   EXPECT_EQ(std::tuple(image.accepted, image.reply, image.attempts), std::tuple(false, "", 4));
-  // Without a limit it goes on until a reply fits (this format has no end marker) or the caller
-  // stops it; the caller is asked only before further attempts.
-  line_.AnswerEach(25, {Reply(4095, '\x00')});
-  line_.Answer({Reply(4096, '\x00')});
-  EXPECT_EQ(Run(kSpirExchange).attempts, 26);
-  std::vector<int> asked;
-  const auto mayRetry = [&](int attempt) {
-    asked.push_back(attempt);
-    return attempt < 4;
-  };
-  EXPECT_EQ(Run(kSpirExchange, mayRetry).attempts, 3);
+  // The live screen is asked once per capture.
   line_.Answer({Reply(1025, kMarker)});
-  const bool first = Run(kGetScreenExchange, mayRetry).accepted;
-  const bool atTheLimit = Run(kGetScreenExchange, mayRetry).accepted;
-  EXPECT_EQ(std::tuple(first, atTheLimit, asked, line_.Writes().size()),
-            std::tuple(true, false, std::vector{2, 3, 4}, 4u + 26 + 3 + 2));
+  const bool first = Run(kGetScreenExchange).accepted;
+  const bool atTheLimit = Run(kGetScreenExchange).accepted;
+  EXPECT_EQ(std::tuple(first, atTheLimit, line_.Writes().size()), std::tuple(true, false, 4u + 2));
 }
 
 }  // namespace
