@@ -1,6 +1,10 @@
 #include "app/app.h"
 
+#include <QGuiApplication>
+
 #include "framework/exceptions.h"
+
+App::App() { QGuiApplication::setApplicationDisplayName(QStringLiteral("MAGLYX")); }
 
 App& App::Instance() {
   auto* app = dynamic_cast<App*>(fw::Application::Registered());

@@ -6,7 +6,9 @@
 
 class App : public fw::Application {
  public:
-  App() = default;
+  // Names the program as people see it: message boxes and dialogs are titled
+  // like the window, not after the executable.
+  App();
   // The registered application object.
   static App& Instance();
 };

@@ -41,7 +41,7 @@ class QtDesktopServices final : public DesktopServices {
     }
     RequireUserInterfaceThread("A message box");
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(QStringLiteral("MAGLYX"));  // titled like the main window
+    box.setWindowTitle(QApplication::applicationDisplayName());
     box.setText(QString::fromStdString(text));
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
