@@ -22,6 +22,11 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
     return;
   }
   auto restore = [&] { sender->setText(QStringLiteral("Download Screenshot")); };
+  // Every end but the refusal: the caption back, then the mirror running again.
+  auto end = [&] {
+    restore();
+    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  };
   sender->setText(QStringLiteral("Please wait..."));
   // The window answers nothing for the next seconds: show now that it works.
   sender->repaint();
@@ -41,8 +46,7 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
   }
   if (fetch.outcome == Outcome::kEmptySlot) {
     fw::MsgBox("Screenshot " + fw::Str(std::int64_t{slot}) + " not found.");
-    restore();
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    end();
     return;
   }
 
@@ -51,8 +55,7 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
   for (std::size_t i = 0; i < info.size(); ++i) info[i] = static_cast<std::uint8_t>(fetch.info[i]);
   file = fw::GetSaveFolderItem("", ScreenshotFileName(info));
   if (!file) {
-    restore();
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    end();
     return;
   }
   try {
@@ -62,6 +65,5 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
     // Not leaving the button at "Please wait..." and the mirror stopped.
     fw::MsgBox("The screenshot could not be saved." + std::string(fw::EndOfLine) + error.what());
   }
-  restore();
-  GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  end();
 }
