@@ -76,7 +76,6 @@ TEST(HistoryCsv, StampsStartLinesSamplesCloseThemAndOnlyWholeRecordsCount) {
     std::size_t readLength;
     std::string body;
   } cases[] = {
-      {Image({}), kImageSize, ""},
       {Bytes(kImageSize, 0xFF), kImageSize, ""},
       // stamp, sample, sample, stamp, stamp, sample: the stamp followed by a stamp stands alone.
       {Image(kMarch15 + Sample(0x0010, 1, 0) + Sample(0x0020, 2, 0) +
