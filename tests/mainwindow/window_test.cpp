@@ -9,7 +9,10 @@
 #include <QMenu>
 #include <QRadioButton>
 
+#include <thread>
+
 #include "app/main_menu_bar.h"
+#include "framework/exceptions.h"
 #include "support/meter_window.h"
 
 using Controls = std::initializer_list<QWidget*>;
@@ -47,6 +50,11 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
   window->HEXButton()->click();
   EXPECT_TRUE(window->SS3()->isChecked() && window->HEXButton()->isChecked());
   EXPECT_FALSE(window->SS1()->isChecked() || window->ASCIIButton()->isChecked());
+  // Workers may reach only the non-visual members.
+  std::thread([&] {
+    EXPECT_THROW(window->ConnectButton(), fw::ThreadAccessingUIException);
+    EXPECT_TRUE(window->Serial1() != nullptr && window->SerialTimer() != nullptr);
+  }).join();
 }
 
 TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
