@@ -73,7 +73,6 @@ TEST(Coop, OnlyOnePieceOfProgramCodeRunsAtATime) {
     });
   }
   for (auto& worker : workers) worker.Join();
-  workers[0].Kill();  // finished: nothing
   EXPECT_EQ(counter, long{kWorkers} * kPasses + uiPasses);
 }
 
