@@ -3,7 +3,6 @@
 
 #include <QRadioButton>
 
-#include "framework/format.h"
 #include "screen/screenshot_bmp.h"
 #include "support/meter_window.h"
 
@@ -62,34 +61,28 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
   const std::string notAFile = "The screenshot could not be saved.\nCannot delete \"" +
                                (dir / "f.bmp").string() + "\": it is not a regular file";
+  // The simulator's stored screenshots are from 3 Feb 2026 14:05:09, 14:07:41 and 17 Feb 09:32:15.
   const struct {
     int end, slot, infos, images;
     std::string message;  // "" for none
     bool waiting;         // "Please wait..." while the message shows
-  } ends[] = {{kSaved, 1, 1, 1, "Download Finished.", true},
-              {kSaved, 2, 1, 1, "Download Finished.", true},
-              {kSaved, 3, 1, 1, "Download Finished.", true},
-              {kSilent, 1, 6, 0, "Failed to download. Please try again.", false},
-              {kEmpty, 4, 1, 0, "Screenshot 4 not found.", true},
-              {kNoImage, 1, 1, 4, "Download Failed.", false},
-              {kDismissed, 1, 1, 1, "", false},
-              {kFolder, 1, 1, 1, notAFile, true},
-              {kUnplugged, 1, 1, 1, "Download Failed.", false}};  // after the image request
+    std::string file;     // the file chosen in the save dialog
+  } ends[] = {{kSaved, 1, 1, 1, "Download Finished.", true, "emfscreenshot_030226_140509.bmp"},
+              {kSaved, 2, 1, 1, "Download Finished.", true, "emfscreenshot_030226_140741.bmp"},
+              {kSaved, 3, 1, 1, "Download Finished.", true, "emfscreenshot_170226_093215.bmp"},
+              {kSilent, 1, 6, 0, "Failed to download. Please try again.", false, ""},
+              {kEmpty, 4, 1, 0, "Screenshot 4 not found.", true, ""},
+              {kNoImage, 1, 1, 4, "Download Failed.", false, ""},
+              {kDismissed, 1, 1, 1, "", false, ""},
+              {kFolder, 1, 1, 1, notAFile, true, "f.bmp"},
+              {kUnplugged, 1, 1, 1, "Download Failed.", false, ""}};  // after the image request
   for (const auto& e : ends) {
     SCOPED_TRACE(e.message + std::to_string(e.slot));
     desktop->Clear();
     captionAtMessage.clear();
     spy.captions.clear();
     sim->ClearLogs();
-    std::string name;
-    if (e.end == kSaved) {
-      const meter_sim::DateTime& when = meter.slots[e.slot - 1]->when;
-      const auto f = [](int v) { return fw::Format(v, "00"); };
-      name = "emfscreenshot_" + f(when.day) + f(when.month) + f(when.year % 100) + "_" +
-             f(when.hour) + f(when.minute) + f(when.second) + ".bmp";
-    }
-    if (e.end == kSaved || e.end == kFolder)
-      desktop->saveAnswers.push_back(fw::FolderItem(dir / (name.empty() ? "f.bmp" : name)));
+    if (!e.file.empty()) desktop->saveAnswers.push_back(fw::FolderItem(dir / e.file));
     if (e.end == kSilent) sim->SetSilent(true);
     if (e.end == kNoImage) sim->SetMisbehaviour(noImage);
     if (e.end == kUnplugged) {
@@ -114,13 +107,12 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
                    e.message.empty() ? "" : (e.waiting ? "Please wait..." : "Download Screenshot"),
                    "Download Screenshot", fw::Timer::kModeMultiple, requests, 1));
     if (e.end == kSaved) {
-      EXPECT_EQ(desktop->events.at(0), "save:" + name);
+      EXPECT_EQ(desktop->events.at(0), "save:" + e.file);
       const auto& image = meter.slots[e.slot - 1]->image;
       // Not EXPECT_EQ: a failure would print 393,270 bytes twice.
-      EXPECT_TRUE(ReadFile(dir / name) ==
+      EXPECT_TRUE(ReadFile(dir / e.file) ==
                   ComposeScreenshotBmp(std::string(image.begin(), image.end())));
     }
     sim->ClearMisbehaviour();
   }
-  EXPECT_TRUE(fs::is_empty(dir / "f.bmp"));
 }

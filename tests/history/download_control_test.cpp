@@ -81,14 +81,11 @@ TEST_F(History, ADownloadReplacesTheFileAndSaveStopsItAfterTheCurrentPage) {
   EXPECT_EQ(window->DSButton()->text(), "Download Screenshot");
   ASSERT_TRUE(WaitUntil([&] { return window->download_progress >= 2 * 4096; }, 10000));
   window->SaveButton()->click();
-  EXPECT_EQ(std::tuple(window->SaveButton()->text(), window->DHButton()->isEnabled()),
-            std::tuple("Saving...", false));
   window->SaveButton()->click();  // twice acts as once
   ASSERT_TRUE(WaitUntil([&] { return desktop->messages.size() == 2; }));
   EXPECT_EQ(std::tuple(desktop->events.size(), desktop->events.at(2)), std::tuple(4u, "beep"));
   const std::size_t pages = ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory());
   EXPECT_TRUE(pages >= 2 && pages < 40 && Idle() && window->download_progress == 0) << pages;
-  EXPECT_EQ(Frames("GETSS") + Frames("GETSSN"), 0);
 }
 
 TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
