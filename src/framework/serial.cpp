@@ -63,6 +63,8 @@ struct Line {
 
   // Set once the device hung up or failed; never cleared.
   std::atomic<bool> gone{false};
+  // Numbers the openings of every line of the process: never 0, never reused.
+  std::uint64_t connection = 0;
 
   // Held by a Write for its whole length and by Close while it releases the
   // device, so the descriptor is never closed under a Write.
@@ -299,6 +301,8 @@ bool Serial::Open() {
   ::tcflush(fd, TCIFLUSH);
 
   auto line = std::make_shared<Line>();
+  static std::atomic<std::uint64_t> openings{0};
+  line->connection = ++openings;
   if (!MakeWakePipe(line->wake_read, line->wake_write)) return false;
   line->fd = device.Release();
   try {
@@ -333,6 +337,11 @@ void Serial::Write(const std::string& bytes) {
     line = impl_->line;
   }
   if (line) WriteAll(*line, bytes);
+}
+
+std::uint64_t Serial::Connection() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->line && !impl_->line->gone ? impl_->line->connection : 0;
 }
 
 std::string Serial::ReadAll() {

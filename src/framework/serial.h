@@ -51,6 +51,7 @@ class Serial : public SerialLine {
   void Write(const std::string& bytes) override;
   // Every byte received and not yet read, at once; empty on a closed line.
   std::string ReadAll() override;
+  std::uint64_t Connection() const override;
 
  private:
   struct Impl;

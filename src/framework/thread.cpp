@@ -44,6 +44,24 @@ thread_local State* t_current = nullptr;
 
 std::atomic<double> g_sleep_speedup{1.0};
 
+// The sleep clock runs at the speedup's pace from the last change of speed on, so that it never
+// jumps when a test changes the speed.
+struct SleepClock {
+  std::mutex mutex;
+  std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+  double sinceMs = 0;  // the clock's reading at `since`
+};
+
+SleepClock& TheSleepClock() {
+  static SleepClock* clock = new SleepClock;  // never destroyed: workers may read it at exit
+  return *clock;
+}
+
+double SleepClockMsLocked(SleepClock& clock, std::chrono::steady_clock::time_point now) {
+  const std::chrono::duration<double, std::milli> real = now - clock.since;
+  return clock.sinceMs + real.count() * g_sleep_speedup.load();
+}
+
 // Every Thread that exists. The registry shares ownership of the states so that
 // KillAndJoinAll can wait for a worker whose Thread is destroyed meanwhile.
 struct Registry {
@@ -241,6 +259,19 @@ void YieldWhile(const std::function<bool()>& condition) {
   }
 }
 
-void SetSleepSpeedup(double factor) { g_sleep_speedup.store(std::max(factor, 1.0)); }
+void SetSleepSpeedup(double factor) {
+  SleepClock& clock = TheSleepClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  const auto now = std::chrono::steady_clock::now();
+  clock.sinceMs = SleepClockMsLocked(clock, now);
+  clock.since = now;
+  g_sleep_speedup.store(std::max(factor, 1.0));
+}
+
+std::int64_t SleepClockMs() {
+  SleepClock& clock = TheSleepClock();
+  std::lock_guard<std::mutex> lock(clock.mutex);
+  return static_cast<std::int64_t>(SleepClockMsLocked(clock, std::chrono::steady_clock::now()));
+}
 
 }  // namespace fw

@@ -4,6 +4,7 @@
 // take turns exactly as a cooperative scheduler would.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -64,6 +65,10 @@ void YieldWhile(const std::function<bool()>& condition);
 
 // Tests may run time faster: every sleep lasts ms / factor (factor >= 1).
 void SetSleepSpeedup(double factor);
+
+// Milliseconds on the clock that sleeps keep: a sleep of 600 ms moves it by 600, also when tests
+// run time faster. Monotonic; its zero is arbitrary.
+std::int64_t SleepClockMs();
 
 // True on the thread that runs the Qt event loop; while no Qt application
 // exists, on the process's main thread.

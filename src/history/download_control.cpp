@@ -11,6 +11,8 @@
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "history/history_file_name.h"
+#include "history/history_reader.h"
+#include "link/meter_line.h"
 #include "mainwindow/maglyx.h"
 
 namespace {
@@ -36,7 +38,11 @@ void MAGLYX::DHButton_Action(QPushButton* sender) {
 void MAGLYX::StartHistoryDownload(QPushButton* sender) {
   fw::YieldWhile([this] { return GSThreadRunning; });
   GSTimer()->SetMode(fw::Timer::kModeOff);
+  const std::uint64_t connection = Serial1()->Connection();
   file = fw::GetSaveFolderItem("", DefaultHistoryFileName());
+  // The port may have gone while the dialog was open (the tick that notices
+  // says so): then there is nothing to download from and nothing to restart.
+  if (Serial1()->Connection() != connection || !IsConnected()) return;
   if (!file) {
     GSTimer()->SetMode(fw::Timer::kModeMultiple);
     return;
@@ -48,7 +54,7 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
     message += "\" is a folder or a device, not a file.";
     message += fw::EndOfLine;
     fw::MsgBox(message + "Nothing was changed; choose another name.");
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
     return;
   }
   try {
@@ -58,13 +64,12 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
     // Nothing has started yet: say why and leave everything as it was.
     fw::MsgBox("The history file could not be created." + std::string(fw::EndOfLine) +
                error.what());
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
     return;
   }
   SaveButton()->setText(QStringLiteral("Save"));
   SaveButton()->setVisible(true);
   download_started = true;
-  download_line_closed = false;
   sender->setText(QStringLiteral("Cancel"));
   DownloadingLabel()->setVisible(true);
   DHThread()->Run();
@@ -79,7 +84,9 @@ void MAGLYX::CancelHistoryDownload(QPushButton* sender) {
   DHThread()->Kill();
   App::Instance().SleepCurrentThread(1000);
   DHThread()->Join();  // nothing may write to the stream once it is closed
-  Serial1()->ReadAll();
+  // Counted against the page still owed: the rest of it, should it come
+  // later, is kept out of the console too.
+  Link()->ReadAll();
   const std::string undeleted = DiscardHistoryFile();
   ResetHistoryControls();
   download_progress = 0;
@@ -134,7 +141,7 @@ void MAGLYX::ShowHistoryProgress() {
   fw::MsgBox(HistoryOutcomeMessage());
   download_progress = 0;
   download_error.clear();
-  download_stalled = false;
+  download_end = HistoryReadEnd::kDone;
   if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
 }
 
@@ -142,12 +149,19 @@ std::string MAGLYX::HistoryOutcomeMessage() const {
   const std::string eol(fw::EndOfLine);
   if (!download_error.empty())
     return "The history could not be saved." + eol + download_error + eol + "No file was kept.";
-  if (download_stalled) {
-    const std::string why = download_line_closed ? "The port was disconnected during the download."
-                            : download_progress == 0 ? "The meter did not answer."
-                                                     : "The meter stopped answering.";
-    if (download_progress == 0) return why + eol + "No file was kept.";
-    return why + eol + "Saved " + Kilobytes(download_progress) + " KB that were read before.";
+  if (download_end == HistoryReadEnd::kDone)
+    return "Finished!" + eol + "Downloaded " + Kilobytes(download_progress) + " KB.";
+  std::string why;
+  switch (download_end) {
+    case HistoryReadEnd::kLineClosed:
+      why = "The port was disconnected during the download.";
+      break;
+    case HistoryReadEnd::kMeterSilent:
+      why = download_progress == 0 ? "The meter did not answer." : "The meter stopped answering.";
+      break;
+    default:
+      why = "The meter answered, but its replies could not be used.";
   }
-  return "Finished!" + eol + "Downloaded " + Kilobytes(download_progress) + " KB.";
+  if (download_progress == 0) return why + eol + "No file was kept.";
+  return why + eol + "Saved " + Kilobytes(download_progress) + " KB that were read before.";
 }

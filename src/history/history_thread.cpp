@@ -1,7 +1,6 @@
 // The history download's worker: read the logging memory, then write it out
 // as CSV. It talks to the window only through the properties.
 
-#include "app/app.h"
 #include "framework/exceptions.h"
 #include "history/history_csv.h"
 #include "history/history_reader.h"
@@ -11,15 +10,12 @@ void MAGLYX::DHThread_Run(fw::Thread*) {
   HistoryReaderHooks hooks;
   hooks.setProgress = [this](std::int64_t bytes) { download_progress = bytes; };
   hooks.saveRequested = [this] { return download_save; };
-  hooks.sleep = [](int ms) { App::Instance().SleepCurrentThread(ms); };
   hooks.yield = [] { fw::YieldToOthers(); };
-  hooks.lineClosed = [this] { return download_line_closed; };
-  const HistoryImage image = ReadHistoryImage(*Serial1(), hooks);
-  if (image.end != HistoryReadEnd::kDone) {
-    // Report what is in the file, not the page that never came.
-    download_stalled = true;
+  const HistoryImage image = ReadHistoryImage(*Link(), hooks);
+  download_end = image.end;
+  // Report what is in the file, not the page that never came.
+  if (image.end != HistoryReadEnd::kDone)
     download_progress = static_cast<std::int64_t>(image.readLength);
-  }
   if (image.readLength == 0) {
     // A file with the header alone would pass for an empty history.
     DiscardHistoryFile();

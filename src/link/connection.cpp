@@ -6,6 +6,7 @@
 
 #include "framework/desktop.h"
 #include "framework/serial.h"
+#include "link/meter_line.h"
 #include "mainwindow/maglyx.h"
 
 namespace {
@@ -17,9 +18,8 @@ bool MAGLYX::IsConnected() { return ConnectButton()->text() == kDisconnect; }
 
 void MAGLYX::ConnectButton_Action(QPushButton* sender) {
   if (sender->text() == kDisconnect) {
-    // The probe may open the line on other ports from now on: a running
-    // download must not send it another request.
-    download_line_closed = true;
+    // A running transfer notices that its connection is gone and sends
+    // nothing more, not even once the probe opens the line on other ports.
     Serial1()->Close();
     sender->setText(kConnect);
     SerialPortsPopupMenu()->setEnabled(true);
@@ -40,7 +40,7 @@ void MAGLYX::ConnectButton_Action(QPushButton* sender) {
     sender->setText(kDisconnect);
     SerialPortsPopupMenu()->setEnabled(false);
     PortListUpdater()->SetMode(fw::Timer::kModeOff);
-    Serial1()->ReadAll();  // whatever the device sent before we listened
+    Link()->ReadAll();  // whatever the device sent before we listened
     EnableUI();
   } else {
     fw::Beep();

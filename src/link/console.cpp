@@ -9,17 +9,21 @@
 
 #include "framework/format.h"
 #include "link/console_text.h"
+#include "link/meter_line.h"
 #include "mainwindow/maglyx.h"
 
 void MAGLYX::SerialTimer_Action(fw::Timer*) {
   if (download_started) return;  // the history download owns the line
 
   if (!TxBuffer.empty()) {
-    Serial1()->Write(TxBuffer);
+    Link()->Write(TxBuffer);
     TxBuffer.clear();
   }
-  const std::string s = Serial1()->ReadAll();
-  if (s.empty()) return;
+  // The late reply to a transfer's request (a cancelled page, a capture's
+  // frame) is no message for the user: it is left out, not shown as noise.
+  const bool owed = Link()->Owed();
+  const std::string s = Link()->ReadAll();
+  if (s.empty() || owed) return;
   ShowReceived(s);
 }
 
@@ -49,7 +53,7 @@ void MAGLYX::ClearButton_Action(QPushButton*) {
   SerialText()->SetText(QString());
   SerialSize()->setText(QStringLiteral("0"));
   console_line_ = {};
-  Serial1()->ReadAll();
+  Link()->ReadAll();
 }
 
 void MAGLYX::SerialText_TextChange(fw::TextArea* sender) { ScrollDown(sender); }

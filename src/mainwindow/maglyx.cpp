@@ -19,6 +19,7 @@
 #include "framework/application.h"
 #include "framework/dispatch.h"
 #include "framework/exceptions.h"
+#include "link/meter_line.h"
 
 namespace {
 
@@ -78,8 +79,9 @@ struct MAGLYX::Controls {
   QButtonGroup* slotGroup = nullptr;
   QButtonGroup* formatGroup = nullptr;
 
-  // Declared after the serial line so that they are stopped before it goes.
   fw::Serial Serial1;
+  MeterLine link{Serial1, {fw::SleepClockMs, fw::SleepCurrentThread}};
+  // Declared after the line so that they are stopped before it goes.
   fw::Thread DHThread{"DHThread"};
   fw::Thread GSThread{"GSThread"};
 };
@@ -398,6 +400,7 @@ QPushButton* MAGLYX::OnOff() { return Visual(c_->OnOff); }
 fw::PopupMenu* MAGLYX::SerialPortsPopupMenu() { return Visual(c_->SerialPortsPopupMenu); }
 QPushButton* MAGLYX::ConnectButton() { return Visual(c_->ConnectButton); }
 fw::Serial* MAGLYX::Serial1() { return &c_->Serial1; }
+MeterLine* MAGLYX::Link() { return &c_->link; }
 fw::Timer* MAGLYX::PortListUpdater() { return c_->PortListUpdater; }
 fw::TextArea* MAGLYX::SerialText() { return Visual(c_->SerialText); }
 fw::PopupMenu* MAGLYX::Command1() { return Visual(c_->Command1); }

@@ -19,6 +19,8 @@
 #include "framework/timer.h"
 #include "link/console_text.h"
 
+class MeterLine;
+enum class HistoryReadEnd : int;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -56,13 +58,11 @@ class MAGLYX : public QMainWindow {
   bool bIsVerticalLCD = true;                        // show the vertical face
   fw::Picture ScreenH;                               // last display, horizontal
   std::string Model;                                 // the port probe's scratch
-  // How the last history download ended, for its closing message: the meter
-  // stopped answering (the file holds what was read), or the file could not
+  // How the last history download ended, for its closing message: why the
+  // reading ended (the file holds what was read), or why the file could not
   // be written (it was removed).
-  bool download_stalled = false;
+  HistoryReadEnd download_end{};
   std::string download_error;
-  // Set by every disconnect: the running download may send no more requests.
-  bool download_line_closed = false;
 
   // ---- Control accessors, in creation order ------------------------------
   // Visual controls may be reached only from the user-interface thread; from
@@ -85,6 +85,8 @@ class MAGLYX : public QMainWindow {
   fw::PopupMenu* SerialPortsPopupMenu();
   QPushButton* ConnectButton();
   fw::Serial* Serial1();
+  // Serial1 as every request and read of the meter's replies goes through it.
+  MeterLine* Link();
   fw::Timer* PortListUpdater();
   fw::TextArea* SerialText();
   fw::PopupMenu* Command1();
@@ -177,7 +179,7 @@ class MAGLYX : public QMainWindow {
   void NoticeLostPort();
   // One display capture on `line` (the capture thread's body; the line is a
   // parameter so that tests can play the meter).
-  void CaptureScreen(fw::SerialLine& line);
+  void CaptureScreen(MeterLine& line);
   // The mirror's orientation step, at the end of every Timer100ms tick.
   void ShowScreenMirror();
 

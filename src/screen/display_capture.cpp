@@ -4,9 +4,19 @@
 #include "app/app.h"
 #include "framework/thread.h"
 #include "link/command_frame.h"
-#include "link/timed_exchange.h"
 #include "mainwindow/maglyx.h"
 #include "screen/lcd_page_image.h"
+
+namespace {
+
+// A new picture to fill, showing the last frame until the new one is drawn
+// over it: a repaint during the decode must never show the glass empty.
+fw::Picture Successor(const fw::Picture& previous, int width, int height) {
+  if (!previous) return fw::NewPicture(width, height);
+  return std::make_shared<QImage>(previous->copy());
+}
+
+}  // namespace
 
 void MAGLYX::GSTimer_Action(fw::Timer*) {
   // A capture still running keeps the line; this tick is dropped, not queued.
@@ -14,9 +24,9 @@ void MAGLYX::GSTimer_Action(fw::Timer*) {
   GSThread()->Run();
 }
 
-void MAGLYX::GSThread_Run(fw::Thread*) { CaptureScreen(*Serial1()); }
+void MAGLYX::GSThread_Run(fw::Thread*) { CaptureScreen(*Link()); }
 
-void MAGLYX::CaptureScreen(fw::SerialLine& line) {
+void MAGLYX::CaptureScreen(MeterLine& line) {
   SerialTimer()->SetMode(fw::Timer::kModeOff);
   GSThreadRunning = true;
 
@@ -25,13 +35,12 @@ void MAGLYX::CaptureScreen(fw::SerialLine& line) {
   // mirror for good and hold both downloads in their wait for the flag.
   struct EndSteps {
     MAGLYX* window;
-    fw::SerialLine& line;
+    MeterLine& line;
     ~EndSteps() {
       // Called during unwinding too (a killed worker at shutdown): nothing may
       // escape from here.
       try {
-        // The tail of a late frame, or anything else that came meanwhile,
-        // must not reach the console.
+        // Anything that came meanwhile must not reach the console.
         line.ReadAll();
       } catch (...) {
       }
@@ -43,23 +52,24 @@ void MAGLYX::CaptureScreen(fw::SerialLine& line) {
     }
   } endSteps{this, line};
 
-  // One attempt: drain, ask, wait 200 ms, read twice, accept only a whole
-  // frame with its end marker. The drain before and after keeps a late reply
-  // to an earlier request from being joined to this one's.
+  // No port, or a reply to an earlier request may still come: ask at a later
+  // tick rather than have the two replies run into each other.
+  const std::uint64_t connection = line.Connection();
+  if (connection == 0 || !line.Quiet()) return;
+
   const ExchangeResult result =
-      TimedExchange(line, std::string(kGetScreenFrame), kGetScreenExchange,
-                    [](int ms) { App::Instance().SleepCurrentThread(ms); });
-  if (!result.accepted) {
-    // The last good image stays; the next tick asks again.
+      line.Exchange(connection, std::string(kGetScreenFrame), kGetScreenRule);
+  if (result.end != ExchangeEnd::kReply) {
+    // The last good image stays; a later tick asks again.
     fw::YieldToOthers();
     App::Instance().SleepCurrentThread(300);
     return;
   }
 
   // Stored before they are filled: a repaint during the decode's yields shows
-  // the new image as far as it has come.
-  ScreenV = fw::NewPicture(kScreenVWidth, kScreenVHeight);
-  ScreenH = fw::NewPicture(kScreenHWidth, kScreenHHeight);
+  // the new image as far as it has come, over the last one.
+  ScreenV = Successor(ScreenV, kScreenVWidth, kScreenVHeight);
+  ScreenH = Successor(ScreenH, kScreenHWidth, kScreenHHeight);
   const fw::Picture v = ScreenV;
   const fw::Picture h = ScreenH;
   DrawLcdPageImage(result.reply, *v, *h, [] { fw::YieldToOthers(); });

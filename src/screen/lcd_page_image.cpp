@@ -2,11 +2,6 @@
 
 #include <stdexcept>
 
-bool IsScreenFrame(std::string_view reply) {
-  return reply.size() == kScreenFrameBytes &&
-         static_cast<unsigned char>(reply[kScreenFrameBytes - 1]) == kEndMarker;
-}
-
 void DrawLcdPageImage(std::string_view image, QImage& screenV, QImage& screenH,
                       const std::function<void()>& yield) {
   // Writing goes straight to memory: a picture too small would be overrun.

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string_view>
 
-#include "link/timed_exchange.h"  // kEndMarker
+#include "link/meter_line.h"
 
 inline constexpr int kLcdWidth = 128;
 inline constexpr int kLcdHeight = 64;
@@ -29,9 +29,10 @@ inline constexpr QRgb kMirrorPaperColor = 0xFFC8DCFFu;  // 200, 220, 255
 inline constexpr int kScreenHWidth = 256, kScreenHHeight = 128;
 inline constexpr int kScreenVWidth = 128, kScreenVHeight = 256;
 
-// A reply is a ScreenFrame only when it has exactly 1025 bytes and ends in the
-// end marker; nothing else in it can be checked.
-bool IsScreenFrame(std::string_view reply);
+// The live mirror asks once per tick and takes the frame only when it has
+// ended whole by the end of its 200 ms (or ends while still arriving then);
+// the next tick asks again once the line is quiet.
+inline constexpr ReplyRule kGetScreenRule{200, kScreenFrameBytes, true, 1, false, false};
 
 // Writes the display held in the first 1024 bytes of `image` into the two
 // pictures: ScreenH upright (row r, column c at x = c, y = 63 - r) and ScreenV

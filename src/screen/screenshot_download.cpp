@@ -7,7 +7,6 @@
 #include <QRadioButton>
 #include <array>
 
-#include "app/app.h"
 #include "framework/desktop.h"
 #include "framework/exceptions.h"
 #include "framework/format.h"
@@ -22,10 +21,15 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
     return;
   }
   auto restore = [&] { sender->setText(QStringLiteral("Download Screenshot")); };
-  // Every end but the refusal: the caption back, then the mirror running again.
+  // Every end but the refusal: the caption back, then the mirror running
+  // again, unless the port has gone meanwhile (also while a box or the dialog
+  // was open).
+  auto restartMirror = [&] {
+    if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);
+  };
   auto end = [&] {
     restore();
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    restartMirror();
   };
   sender->setText(QStringLiteral("Please wait..."));
   // The window answers nothing for the next seconds: show now that it works.
@@ -34,14 +38,19 @@ void MAGLYX::DSButton_Action(QPushButton* sender) {
   GSTimer()->SetMode(fw::Timer::kModeOff);
   const int slot = SS1()->isChecked() ? 1 : SS2()->isChecked() ? 2 : SS3()->isChecked() ? 3 : 4;
 
-  const ScreenshotFetch fetch =
-      FetchScreenshot(*Serial1(), slot, [](int ms) { App::Instance().SleepCurrentThread(ms); });
+  const ScreenshotFetch fetch = FetchScreenshot(*Link(), slot);
   using Outcome = ScreenshotFetch::Outcome;
+  if (fetch.outcome == Outcome::kLineLost) {
+    // At once, with the one message that a lost port gets.
+    restore();
+    NoticeLostPort();
+    return;
+  }
   if (fetch.outcome == Outcome::kNoInformation || fetch.outcome == Outcome::kNoImage) {
     restore();
     fw::MsgBox(fetch.outcome == Outcome::kNoImage ? "Download Failed."
                                                   : "Failed to download. Please try again.");
-    GSTimer()->SetMode(fw::Timer::kModeMultiple);
+    restartMirror();
     return;
   }
   if (fetch.outcome == Outcome::kEmptySlot) {

@@ -75,7 +75,8 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
               {kNoImage, 1, 1, 4, "Download Failed.", false, ""},
               {kDismissed, 1, 1, 1, "", false, ""},
               {kFolder, 1, 1, 1, notAFile, true, "f.bmp"},
-              {kUnplugged, 1, 1, 1, "Download Failed.", false, ""}};  // after the image request
+              // Pulled out after the image request: the download ends at once.
+              {kUnplugged, 1, 1, 1, "The connection to the serial port was lost.", false, ""}};
   for (const auto& e : ends) {
     SCOPED_TRACE(e.message + std::to_string(e.slot));
     desktop->Clear();
@@ -105,7 +106,9 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
                    std::count(spy.captions.begin(), spy.captions.end(), "Please wait...")),
         std::tuple(std::vector<std::string>(!e.message.empty(), e.message),
                    e.message.empty() ? "" : (e.waiting ? "Please wait..." : "Download Screenshot"),
-                   "Download Screenshot", fw::Timer::kModeMultiple, requests, 1));
+                   "Download Screenshot",
+                   e.end == kUnplugged ? fw::Timer::kModeOff : fw::Timer::kModeMultiple, requests,
+                   1));
     if (e.end == kSaved) {
       EXPECT_EQ(desktop->events.at(0), "save:" + e.file);
       const auto& image = meter.slots[e.slot - 1]->image;
@@ -114,5 +117,48 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
                   ComposeScreenshotBmp(std::string(image.begin(), image.end())));
     }
     sim->ClearMisbehaviour();
+  }
+}
+
+// A meter that sends its image in pieces with pauses, late, whose picture holds the end marker
+// inside: the file is the whole picture, never one cut at a pause and joined to the next reply.
+TEST_F(EndToEnd, AScreenshotInPiecesWithTheEndMarkerInsideIsSavedWhole) {
+  meter_sim::SimulatorOptions options;
+  options.meter = meter_sim::DefaultMeterConfig();
+  auto& image = options.meter.slots[0]->image;
+  image[823] = 0xAA;
+  options.misbehaviour.only_command = "GETSS";
+  options.misbehaviour.extra_delay_ms = 185;  // 190 ms in all
+  options.misbehaviour.split_bytes = 206;
+  options.misbehaviour.split_pause_ms = 218;
+  const std::string expected = ComposeScreenshotBmp(std::string(image.begin(), image.end()));
+  auto meter = std::make_unique<meter_sim::Simulator>(std::move(options));
+  meter->Start();
+  Connect(std::move(meter));
+  desktop->saveAnswers.push_back(fw::FolderItem(dir / "a.bmp"));
+  window->DSButton()->click();
+  EXPECT_EQ(desktop->messages, std::vector<std::string>{"Download Finished."});
+  EXPECT_TRUE(ReadFile(dir / "a.bmp") == expected);
+}
+
+// Pulled out while a save dialog is open: the download does not start, the history file is not
+// made, and the mirror is not switched on again; a screenshot already read is still saved.
+TEST_F(EndToEnd, APortPulledWhileASaveDialogIsOpenStartsNothingAndRestartsNothing) {
+  for (QPushButton* button : {window->DHButton(), window->DSButton()}) {
+    Connect(StartMeter());
+    desktop->whileDialogShows = [&] {
+      sim->Stop();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop->messages.empty(); }, 5000));
+    };
+    desktop->saveAnswers.push_back(fw::FolderItem(dir / "chosen"));
+    button->click();
+    QTest::qWait(1000);  // a download would have asked the meter by now
+    std::vector<std::string> messages{"The connection to the serial port was lost."};
+    if (button == window->DSButton()) messages.push_back("Download Finished.");
+    EXPECT_EQ(desktop->messages, messages);
+    EXPECT_EQ(std::tuple(window->download_started, fs::exists(dir / "chosen"),
+                         window->GSTimer()->Mode(), window->ConnectButton()->text()),
+              std::tuple(false, button == window->DSButton(), fw::Timer::kModeOff, "Connect"));
+    desktop->whileDialogShows = nullptr;
   }
 }

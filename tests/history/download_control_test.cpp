@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 
 #include "history/history_csv.h"
@@ -193,4 +194,45 @@ TEST_P(LateMeter, AfterACaptureGivesTheWholeHistoryThatCancelKeepsAndTheProgress
     EXPECT_EQ(std::pair(window->DownloadingLabel()->text(), window->DownloadProgressBar()->value()),
               std::pair(QString("Downloading...%1 KB").arg(label), percent));
   }
+}
+
+// Pages that come in two halves 400 ms apart are whole pages; pages with junk in front, whose
+// whole length is in at the end of the window, are never taken: no file is better than a
+// wrong one.
+TEST_F(History, PagesInPiecesAreWholeAndJunkAtTheWindowsEdgeIsNeverTaken) {
+  fw::SetSleepSpeedup(1);  // the real windows against the meter's pauses
+  Connect(StartMeter(3, true));
+  meter_sim::Misbehaviour halves, junk;
+  halves.only_command = junk.only_command = "SPIR";
+  halves.split_bytes = 2048;
+  halves.split_pause_ms = 400;
+  halves.extra_delay_ms = 100;
+  junk.junk_bytes = 6;
+  junk.extra_delay_ms = 241;
+  for (const auto& m : {halves, junk}) {
+    desktop->Clear();
+    sim->SetMisbehaviour(m);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return desktop->messages.size() == 1; }, 60000));
+    if (m.junk_bytes == 0) {
+      EXPECT_EQ(ExpectPagesSaved("Finished!\nDownloaded ", sim->Memory()), 3u);
+    } else {
+      EXPECT_EQ(desktop->messages[0],
+                "The meter answered, but its replies could not be used.\nNo file was kept.");
+      EXPECT_FALSE(fs::exists(csv));
+    }
+  }
+}
+
+// The reply to a cancelled page that comes after the cancel is no message for the console.
+TEST_F(History, ALateReplyToACancelledPageNeverReachesTheConsole) {
+  fw::SetSleepSpeedup(1);
+  sim->SetLatency(1500);
+  sim->ClearLogs();
+  Start();
+  ASSERT_TRUE(sim->WaitForFrames(1, std::chrono::seconds(5)));
+  window->DHButton()->click();  // Cancel, while the page is still to come
+  ASSERT_TRUE(sim->WaitForReplies(1, std::chrono::seconds(5)));
+  QTest::qWait(500);
+  EXPECT_EQ(std::tuple(window->SerialSize()->text(), Idle()), std::tuple("19", true));
 }

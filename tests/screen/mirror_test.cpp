@@ -4,11 +4,12 @@
 #include <QCheckBox>
 #include <QLineEdit>
 
+#include "framework/coop_internal.h"
 #include "framework/exceptions.h"
 #include "screen/lcd_page_image.h"
+#include "support/clocked_meter.h"
 #include "support/meter_window.h"
 #include "support/pty.h"
-#include "support/scripted_line.h"
 
 // The ink pixels of a picture's written area; the rest of that area must be
 // paper and everything outside it fully transparent.
@@ -60,39 +61,71 @@ class MirrorTest : public MeterWindow {
 
 TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) {
   const std::string frame = std::string(1024, '\x5A') + '\xAA';
+  const std::string replies[] = {
+      std::string(), frame.substr(1), frame + '\xAA', frame.substr(0, 1024) + '\xAB', frame, frame};
+  ClockedMeter meter({}, [&](const std::string&, int n) { return replies[n - 1]; });
+  MeterLine line = meter.Line();
   fw::Picture h, v;
-  for (const std::string& reply : {std::string(), frame.substr(1), frame + '\xAA',
-                                   frame.substr(0, 1024) + '\xAB', frame, frame}) {
-    const bool accepted = reply == frame;
-    ScriptedLine line;
-    line.Receive(std::string(1024, '\xFF') + '\xAA');  // late, for an earlier request
-    // The line splits the reply between the two reads; the tail is drained after.
-    line.Answer({reply.substr(0, 600), reply.substr(std::min<size_t>(600, reply.size())), "tail"});
+  for (const std::string& reply : replies) {
+    const std::size_t requests = meter.writes.size();
     Locked([&] { window->CaptureScreen(line); });
     // A rejected reply leaves the very same pictures (none before the first frame).
-    // Four reads for the four queued results: the tail was drained too.
-    EXPECT_EQ(std::tuple(line.Writes().at(0), line.Writes().size(), line.Trace(), Idle(),
+    EXPECT_EQ(std::tuple(meter.writes.size(), meter.writes.back(), Idle(),
                          (window->ScreenH != h) + (window->ScreenV != v)),
-              std::tuple("<GETSCREEN>>", 1u, "RWRRR", true, accepted ? 2 : 0));
+              std::tuple(requests + 1, "<GETSCREEN>>", true, reply == frame ? 2 : 0));
     std::tie(h, v) = std::tuple(window->ScreenH, window->ScreenV);
+    meter.Sleep(MeterLine::kSilenceMs);  // whatever was still owed is written off
   }
   // A line that fails amid a capture, and a tick meanwhile that must change nothing.
-  ScriptedLine broken;
-  broken.Respond([&](const std::string&) -> std::vector<std::string> {
+  ClockedMeter broken({}, [&](const std::string&, int) -> std::string {
     EXPECT_FALSE(Idle());
     StartCapture();  // a tick during the capture
     throw fw::IOException(5, "device failed");
   });
-  EXPECT_THROW(Locked([&] { window->CaptureScreen(broken); }), fw::IOException);
-  // The drains before and after.
-  EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), broken.Trace(), Idle(), window->ScreenV),
-            std::tuple(false, "RWR", true, v));
+  MeterLine brokenLine = broken.Line();
+  EXPECT_THROW(Locked([&] { window->CaptureScreen(brokenLine); }), fw::IOException);
+  EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), Idle(), window->ScreenV),
+            std::tuple(false, true, v));
   // On a closed port the real capture ends quietly; a window closed amid one.
   StartCapture();
   ASSERT_TRUE(WaitUntil([&] { return !window->GSThread()->IsRunning(); }, 5000));
   EXPECT_TRUE(Idle() && desktop->messages.empty() && window->ScreenV == v);
   StartCapture();
   window.reset();
+}
+
+// A repaint during a decode, which gives way at every pixel, shows the last frame where the new
+// one has not been drawn yet: never the empty glass.
+TEST_F(MirrorTest, APictureBeingFilledNeverShowsLessThanTheLastFrame) {
+  ClockedMeter meter({}, [](const std::string&, int n) {
+    // The second request waits until the test asks for the lock, so that the decode gives way
+    // to it at its first pixel.
+    while (n == 2 && fw::coop::ProgramLockWaiterCount() == 0) std::this_thread::yield();
+    return std::string(1024, n == 1 ? '\xFF' : '\x00') + '\xAA';
+  });
+  MeterLine line = meter.Line();
+  Locked([&] { window->CaptureScreen(line); });
+  const fw::Picture first = window->ScreenV;
+  meter.Sleep(1000);
+  fw::Thread capture("capture");
+  capture.RunHandler = [&] { window->CaptureScreen(line); };
+  capture.Run();
+  int halfDone = 0, blank = 0;
+  while (capture.IsRunning() && !halfDone) {
+    Locked([&] {
+      const QImage& h = *window->ScreenH;
+      // The last pixel drawn, still ink from the first frame.
+      halfDone = window->ScreenV != first && h.pixel(127, 0) == qRgb(0, 0, 0);
+      for (const QImage* p : {&h, static_cast<const QImage*>(window->ScreenV.get())})
+        for (int y = 0; y < 128; ++y)
+          for (int x = 0; x < 128; ++x)
+            blank +=
+                (p->width() == 256 ? x < 128 && y < 64 : x < 64) && qAlpha(p->pixel(x, y)) == 0;
+    });
+  }
+  capture.Join();
+  EXPECT_EQ(std::tuple(halfDone, blank, window->ScreenV->pixel(0, 0)),
+            std::tuple(1, 0, qRgb(200, 220, 255)));
 }
 
 TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestGoesOut) {

@@ -1,17 +1,11 @@
-// The stored screenshot's pure parts: the BMP bytes and name, saving, and the
-// exchanges on a line whose clock only the test moves.
+// The stored screenshot's pure parts: the BMP bytes and name, and saving.
 
 #include <sys/stat.h>
-
-#include <deque>
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "screen/screenshot_bmp.h"
-#include "screen/screenshot_transfer.h"
 #include "support/meter_window.h"
-
-using Outcome = ScreenshotFetch::Outcome;
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
   const std::string header = fw::EncodeHex(ComposeScreenshotBmp(std::string(1024, 0)), false);
@@ -60,61 +54,4 @@ TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartO
   }
   EXPECT_TRUE(fs::is_fifo(dir / "fifo.bmp") && !fs::exists(dir / "a.bmp") &&
               !fs::exists(dir / "no"));
-}
-
-// A meter on a clock that only the fetch's sleeps move: a reply starts its latency after
-// the request (or once the line is free) and comes a byte every 87 us, as at
-// 115200 baud. Each request takes the next latency; the last one stays.
-struct ClockedMeter : fw::SerialLine {
-  std::string info{"\x14\x07\x7D\x03\x00\x2D\xAA", 7}, image = std::string(1024, '\x11');
-  std::deque<long> infoUs, imageUs;
-  std::vector<std::string> writes;
-  long now = 0, free = 0;
-  std::deque<std::pair<long, char>> coming;
-
-  void Write(const std::string& frame) override {
-    writes.push_back(frame);
-    std::deque<long>& latency = frame.rfind("<GETSSN", 0) == 0 ? infoUs : imageUs;
-    long at = std::max(now + latency.front(), free);
-    for (char byte : &latency == &infoUs ? info : image + '\xAA')
-      coming.push_back({at += 87, byte});
-    if (latency.size() > 1) latency.pop_front();
-    free = at;
-  }
-  std::string ReadAll() override {
-    std::string got;
-    for (; !coming.empty() && coming.front().first <= now; coming.pop_front())
-      got += coming.front().second;
-    return got;
-  }
-};
-
-TEST(FetchScreenshot, EmptySlotsAndLateRepliesNeverJoinedIntoAFalseImage) {
-  // Information byte 0 (below 19 or 255 means an empty slot), the image byte 0xAA that a false
-  // join would end on, the latencies of the information and image replies, the outcome and the
-  // requests made (0: not counted).
-  const std::tuple<int, int, std::deque<long>, std::deque<long>, Outcome, std::size_t> cases[] = {
-      {18, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
-      {19, -1, {5000}, {5000}, Outcome::kImage, 2},
-      {255, -1, {5000}, {5000}, Outcome::kEmptySlot, 1},
-      // Information replies 600 ms late: the second one would come in just before
-      // the first 1018 bytes of an image that starts 911.4 ms after its request,
-      // making a 1025-byte "frame".
-      {20, 1017, {600000}, {911400, 5000}, Outcome::kImage, 0},
-      // Images that start 10 ms before the read (114 bytes by then): the tail of one
-      // and the head of the next would make 1025 bytes ending in byte 113.
-      {20, 113, {5000}, {990000}, Outcome::kNoImage, 5}};
-  for (const auto& [first, markerAt, infoUs, imageUs, outcome, writes] : cases) {
-    ClockedMeter meter;
-    meter.info[0] = static_cast<char>(first);
-    meter.infoUs = infoUs;
-    meter.imageUs = imageUs;
-    if (markerAt >= 0) meter.image[markerAt] = '\xAA';
-    const ScreenshotFetch fetch =
-        FetchScreenshot(meter, 2, [&](int ms) { meter.now += ms * 1000L; });
-    EXPECT_EQ(fetch.outcome, outcome) << first << " " << markerAt;
-    EXPECT_EQ(fetch.info, meter.info);
-    EXPECT_EQ(fetch.image, outcome == Outcome::kImage ? meter.image : "");
-    EXPECT_EQ(writes ? meter.writes.size() : 0, writes) << first;
-  }
 }

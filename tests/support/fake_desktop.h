@@ -19,6 +19,7 @@ class FakeDesktop : public fw::DesktopServices {
   std::optional<fw::FolderItem> GetSaveFolderItem(const std::string&,
                                                   const std::string& proposedName) override {
     events.push_back("save:" + proposedName);
+    if (whileDialogShows) whileDialogShows();
     if (saveAnswers.empty()) return std::nullopt;
     auto answer = saveAnswers.front();
     saveAnswers.pop_front();
@@ -33,8 +34,9 @@ class FakeDesktop : public fw::DesktopServices {
   std::vector<std::string> events, messages;
   // Answers for the next save dialogs; a dialog with no answer left is dismissed.
   std::deque<std::optional<fw::FolderItem>> saveAnswers;
-  // Runs while a message box would be open (the program lock is given away).
+  // Run while a message box or a save dialog would be open (the program lock is given away).
   std::function<void(const std::string&)> whileMessageShows;
+  std::function<void()> whileDialogShows;
 };
 
 // Installs a fresh fake for the current test; the previous services come back when it goes.

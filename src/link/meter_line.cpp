@@ -1,0 +1,125 @@
+#include "link/meter_line.h"
+
+#include <algorithm>
+
+namespace {
+
+// A line that never falls quiet (noise without end) is given up after this long.
+constexpr int kSettleLimitMs = 3 * MeterLine::kSilenceMs;
+
+}  // namespace
+
+bool ReplyFits(std::string_view reply, const ReplyRule& rule) {
+  if (reply.size() != rule.length) return false;
+  return !rule.endMarker ||
+         (!reply.empty() && static_cast<std::uint8_t>(reply.back()) == kEndMarker);
+}
+
+MeterLine::MeterLine(fw::SerialLine& line, Clock clock) : line_(line), clock_(std::move(clock)) {
+  lastByteAt_ = lastRequestAt_ = clock_.nowMs() - kSilenceMs;
+}
+
+std::string MeterLine::ReadAll() {
+  std::string bytes = line_.ReadAll();
+  if (!bytes.empty()) {
+    // When it was read, not when it came: a reply is thought to go on a little longer than it
+    // did, never the other way round.
+    lastByteAt_ = clock_.nowMs();
+    owed_ -= std::min(owed_, bytes.size());
+  }
+  return bytes;
+}
+
+bool MeterLine::Owed() {
+  if (owed_ > 0 && clock_.nowMs() - std::max(lastByteAt_, lastRequestAt_) >= kSilenceMs) owed_ = 0;
+  return owed_ > 0;
+}
+
+bool MeterLine::Quiet() {
+  ReadAll();
+  return !Owed() && SinceLastByte() >= kQuietMs;
+}
+
+bool MeterLine::Lost(std::uint64_t connection) const {
+  return connection == 0 || line_.Connection() != connection;
+}
+
+bool MeterLine::Settle(std::uint64_t connection) {
+  const std::int64_t start = clock_.nowMs();
+  while (!Quiet()) {
+    if (Lost(connection) || clock_.nowMs() - start >= kSettleLimitMs) return false;
+    clock_.sleep(kQuietMs);
+  }
+  return !Lost(connection);
+}
+
+ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& frame,
+                                   const ReplyRule& rule) {
+  ExchangeResult result{ExchangeEnd::kNoAnswer, {}, 0};
+  // Right after a request that brought nothing, the next goes out without waiting for quiet,
+  // and keeps what comes in between: it may be the head of the answer to either request.
+  bool again = false;
+  std::string got;
+  while (result.requests < rule.requests) {
+    if (!again) {
+      const bool quiet = Settle(connection);
+      if (Lost(connection)) break;
+      if (!quiet) {
+        result.end = ExchangeEnd::kUnusable;
+        return result;
+      }
+    }
+    if (Lost(connection)) break;
+    line_.Write(frame);
+    Owed();  // what silence has written off stays off
+    owed_ += rule.length;
+    lastRequestAt_ = clock_.nowMs();
+    ++result.requests;
+    got.clear();
+    switch (Collect(connection, rule, got)) {
+      case Got::kWhole:
+        result.end = ExchangeEnd::kReply;
+        result.reply = std::move(got);
+        return result;
+      case Got::kLost:
+        result.end = ExchangeEnd::kLineLost;
+        return result;
+      case Got::kNothing:
+        again = true;
+        break;
+      case Got::kUnusable:
+        result.end = ExchangeEnd::kUnusable;
+        again = false;
+        break;
+    }
+  }
+  if (Lost(connection)) result.end = ExchangeEnd::kLineLost;
+  return result;
+}
+
+MeterLine::Got MeterLine::Collect(std::uint64_t connection, const ReplyRule& rule,
+                                  std::string& got) {
+  const std::int64_t sent = clock_.nowMs();
+  const auto look = [&](int ms) {
+    clock_.sleep(ms);
+    got += ReadAll();
+  };
+  // The window, looked at a moment before its end and at its end: bytes that came in that last
+  // moment may belong to a reply that is still growing.
+  const int last = std::min(kQuietMs, rule.windowMs);
+  look(rule.windowMs - last);
+  look(last);
+  for (;;) {
+    if (Lost(connection)) return Got::kLost;
+    if (got.empty()) {
+      if (!rule.awaitFirstByte || clock_.nowMs() - sent >= kSilenceMs) return Got::kNothing;
+    } else if (got.size() > rule.length || (got.size() == rule.length && !ReplyFits(got, rule))) {
+      // It can no longer become whole; the next request waits until it has ended.
+      return Got::kUnusable;
+    } else if (SinceLastByte() >= kQuietMs) {
+      if (ReplyFits(got, rule)) return Got::kWhole;
+      if (!rule.awaitRest || SinceLastByte() >= kSilenceMs) return Got::kUnusable;
+    }
+    look(kQuietMs);
+  }
+}
