@@ -21,18 +21,26 @@ MeterLine::MeterLine(fw::SerialLine& line, Clock clock) : line_(line), clock_(st
 
 std::string MeterLine::ReadAll() {
   std::string bytes = line_.ReadAll();
-  if (!bytes.empty()) {
-    // When it was read, not when it came: a reply is thought to go on a little longer than it
-    // did, never the other way round.
-    lastByteAt_ = clock_.nowMs();
-    owed_ -= std::min(owed_, bytes.size());
+  if (bytes.empty()) return bytes;
+  // When it was read, not when it came: a reply is thought to go on a little longer than it
+  // did, never the other way round.
+  lastByteAt_ = clock_.nowMs();
+  for (std::size_t n = bytes.size(); n > 0 && !owed_.empty();) {
+    const std::size_t taken = std::min(n, owed_.front());
+    n -= taken;
+    begun_ = (owed_.front() -= taken) > 0;
+    if (!begun_) owed_.pop_front();
   }
   return bytes;
 }
 
 bool MeterLine::Owed() {
-  if (owed_ > 0 && clock_.nowMs() - std::max(lastByteAt_, lastRequestAt_) >= kSilenceMs) owed_ = 0;
-  return owed_ > 0;
+  if (begun_ && SinceLastByte() >= kPauseMs) {
+    owed_.pop_front();  // stopped short: the rest is not coming
+    begun_ = false;
+  }
+  if (clock_.nowMs() - std::max(lastByteAt_, lastRequestAt_) >= kSilenceMs) owed_.clear();
+  return !owed_.empty();
 }
 
 bool MeterLine::Quiet() {
@@ -72,7 +80,7 @@ ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& 
     if (Lost(connection)) break;
     line_.Write(frame);
     Owed();  // what silence has written off stays off
-    owed_ += rule.length;
+    owed_.push_back(rule.length);
     lastRequestAt_ = clock_.nowMs();
     ++result.requests;
     got.clear();
@@ -118,7 +126,7 @@ MeterLine::Got MeterLine::Collect(std::uint64_t connection, const ReplyRule& rul
       return Got::kUnusable;
     } else if (SinceLastByte() >= kQuietMs) {
       if (ReplyFits(got, rule)) return Got::kWhole;
-      if (!rule.awaitRest || SinceLastByte() >= kSilenceMs) return Got::kUnusable;
+      if (!rule.awaitRest || SinceLastByte() >= kPauseMs) return Got::kUnusable;
     }
     look(kQuietMs);
   }

@@ -9,9 +9,10 @@
 //   is taken only when it has ended with exactly the expected bytes (and end marker): one that is
 //   still growing may yet prove too long, junk in front of it included.
 // - A request goes out only when no byte of an earlier reply may still come. Every request leaves
-//   its reply owed until that many bytes have come in, or until the line has said nothing for
-//   kSilenceMs (longer than a meter takes to begin a reply, or pauses inside one). A reply that
-//   stopped short is owed the rest in the same way.
+//   its reply owed until that many bytes have come in. A reply that has begun is owed its rest
+//   until the line has said nothing for kPauseMs (longer than a meter pauses inside a reply);
+//   one that has not begun, until the line has said nothing for kSilenceMs (longer than a meter
+//   takes to begin one).
 // - A request that brought nothing at all may be sent again at once where its user wants that
 //   (the screenshot's quick attempts): a late answer to the first is as good as an answer to the
 //   second, and what is still owed then keeps the next, different request back.
@@ -22,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -61,7 +63,9 @@ class MeterLine {
   // A reply has ended once nothing more came for this long. A paced line brings a byte every
   // 87 us, and a USB adapter hands bytes on every few milliseconds while they come.
   static constexpr int kQuietMs = 50;
-  // What may still come is written off once the line has said nothing for this long.
+  // The rest of a reply that has begun is written off once nothing came for this long,
+  static constexpr int kPauseMs = 1500;
+  // and replies that have not begun once the line has said nothing for this long.
   static constexpr int kSilenceMs = 4000;
 
   struct Clock {
@@ -99,7 +103,9 @@ class MeterLine {
 
   fw::SerialLine& line_;
   Clock clock_;
-  std::size_t owed_ = 0;  // bytes of replies asked for and not yet come
+  // Bytes still to come of each reply asked for, oldest first; whether the oldest has begun.
+  std::deque<std::size_t> owed_;
+  bool begun_ = false;
   // Long ago: a new line is quiet.
   std::int64_t lastByteAt_ = -kSilenceMs;
   std::int64_t lastRequestAt_ = -kSilenceMs;
