@@ -6,6 +6,7 @@
 #include "app/main_menu_bar.h"
 #include "framework/desktop.h"
 #include "framework/dispatch.h"
+#include "framework/program_lock.h"
 #include "framework/thread.h"
 #include "mainwindow/maglyx.h"
 
@@ -71,15 +72,26 @@ int Main(const StartupHooks& hooks) {
   }
 }
 
+// Whatever way the run ended, the window may not have closed: no worker
+// outlives it, and a history file that a download left unfinished goes, as
+// on closing the window.
+void StopWork() {
+  fw::Thread::KillAndJoinAll();
+  if (MAGLYX* window = MAGLYX::Existing()) {
+    fw::ProgramLockHolder lock;
+    window->DiscardUnfinishedHistory();
+  }
+}
+
 }  // namespace
 
 const std::vector<std::string>& StartupSteps() { return Steps(); }
 
 int RunProgram(const StartupHooks& hooks) {
   const int status = Main(hooks);
-  // Finalisers: no worker outlives the run, then the window and the application go.
+  // Finalisers: the work stops, then the window and the application go.
   Steps().push_back("Finalizers");
-  fw::Thread::KillAndJoinAll();
+  StopWork();
   MAGLYX::Destroy();
   g_app.reset();
   return status;
