@@ -1,11 +1,15 @@
 #include "app/startup.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/app.h"
 #include "app/main_menu_bar.h"
 #include "framework/desktop.h"
 #include "framework/dispatch.h"
+#include "framework/program_lock.h"
 #include "framework/thread.h"
 #include "mainwindow/maglyx.h"
 
@@ -71,15 +75,49 @@ int Main(const StartupHooks& hooks) {
   }
 }
 
+// Set while a run may have work going: from the start of RunProgram until its
+// finalisers have stopped that work.
+std::atomic<bool> g_work_may_run{false};
+
+// Whatever way the run ended, the window may not have closed: no worker
+// outlives it, and a history file that a download left unfinished goes, as
+// on closing the window.
+void StopWork() {
+  fw::Thread::KillAndJoinAll();
+  if (MAGLYX* window = MAGLYX::Existing()) {
+    fw::ProgramLockHolder lock;
+    window->DiscardUnfinishedHistory();
+  }
+}
+
+// exit() in the middle of a run: Qt calls it from inside the event loop when
+// the connection to the display breaks. The static destructors it goes on to
+// run would take the application down under the open window and the running
+// workers, and Qt cannot tear its widgets down without a display anyway. So
+// the work stops here as at any other end, and the process ends at once,
+// saying that the run failed. The program lock may be held, given away by a
+// modal dialog or not held at all; stopping the work takes care of each.
+void EndInterruptedRun() {
+  if (!g_work_may_run.exchange(false)) return;
+  StopWork();
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
+
 }  // namespace
 
 const std::vector<std::string>& StartupSteps() { return Steps(); }
 
 int RunProgram(const StartupHooks& hooks) {
+  // exit() calls what was registered last first: registered here, after the
+  // program's statics (g_app among them) exist, it runs before any of them goes.
+  static const bool hooked = std::atexit(EndInterruptedRun) == 0;
+  g_work_may_run = hooked;
   const int status = Main(hooks);
-  // Finalisers: no worker outlives the run, then the window and the application go.
+  // Finalisers: the work stops, then the window and the application go.
   Steps().push_back("Finalizers");
-  fw::Thread::KillAndJoinAll();
+  StopWork();
+  g_work_may_run = false;
   MAGLYX::Destroy();
   g_app.reset();
   return status;

@@ -107,6 +107,12 @@ std::string MAGLYX::DiscardHistoryFile() {
   return {};
 }
 
+void MAGLYX::DiscardUnfinishedHistory() {
+  // A file cut short would pass for the whole history. A finished one is
+  // whole, even before the tick reports it.
+  if (download_started && !download_finished) DiscardHistoryFile();
+}
+
 void MAGLYX::ResetHistoryControls() {
   DHButton()->setText(QStringLiteral("Download History"));
   // A disconnect under the download leaves nothing to download from.

@@ -175,6 +175,8 @@ class MAGLYX : public QMainWindow {
   void ResetHistoryControls();
   // Closes and deletes an unfinished CSV; the reason when it could not be deleted.
   std::string DiscardHistoryFile();
+  // Discards the file of a download that has not finished, if one runs.
+  void DiscardUnfinishedHistory();
   // A port that hung up while connected (an adapter pulled out) is disconnected.
   void NoticeLostPort();
   // One display capture on `line` (the capture thread's body; the line is a

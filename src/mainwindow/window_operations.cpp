@@ -7,8 +7,7 @@
 void MAGLYX::Event_Close() {
   GSThread()->Kill();
   DHThread()->Kill();
-  // A file cut short would pass for the whole history.
-  if (download_started && !download_finished) DiscardHistoryFile();
+  DiscardUnfinishedHistory();
   fw::Quit(0);
 }
 

@@ -1,6 +1,9 @@
 // The whole start-up and shutdown road, in a process of its own per case.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <QTimer>
 #include <chrono>
@@ -10,7 +13,7 @@
 #include "app/startup.h"
 #include "framework/thread.h"
 #include "mainwindow/maglyx.h"
-#include "support/fake_desktop.h"
+#include "support/meter_window.h"
 
 namespace {
 
@@ -57,5 +60,75 @@ TEST_P(StartupFailure, IsReportedAndEndsTheRunWithAnErrorStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Startup, StartupFailure, testing::Bool(),
                          [](const auto& info) { return info.param ? "Late" : "Early"; });
+
+// The run cut short while the window is open: the X server under the program goes away, or the
+// event loop ends without the window being closed. Either way the process ends by itself, and
+// a history download that was running leaves no file behind.
+class RunCutShort : public testing::TestWithParam<std::tuple<bool, bool>> {};
+
+// In the child: the program on `display`, connected to a meter and downloading when `download`;
+// once the window shows, or the download has asked for a page, the X server goes
+// (`loseDisplay`) or the event loop is told to end.
+int RunUntilCut(const std::string& display, pid_t xserver, bool loseDisplay, bool download,
+                const fs::path& csv) {
+  // Only the lost display needs a real one. The loop's own end stays offscreen: under X11, the
+  // D-Bus memory that Qt keeps to the end would trip the leak check at its exit.
+  if (loseDisplay) setenv("QT_QPA_PLATFORM", "xcb", 1);
+  setenv("DISPLAY", display.c_str(), 1);
+  FakeDesktopScope desktop;
+  desktop->saveAnswers.push_back(fw::FolderItem(csv));
+  TestPorts ports;
+  const auto meter = StartMeter(256);
+  ports.Set({{"meter", meter->SlavePath()}});
+  StartupHooks hooks;
+  hooks.afterLateStartup = [&] {
+    MAGLYX& window = MAGLYX::Instance();
+    if (download) {
+      window.RefreshPorts()->click();
+      window.ConnectButton()->click();
+      window.DHButton()->click();
+    }
+    auto* poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, [&window, xserver, loseDisplay, download] {
+      if (download && !Locked([&] { return window.download_progress > 0; })) return;
+      loseDisplay ? void(kill(xserver, SIGKILL)) : QCoreApplication::exit(0);
+    });
+    poll->start(100);
+    QTimer::singleShot(120'000, [] { std::_Exit(3); });  // the download never got going
+  };
+  return RunProgram(hooks);
+}
+
+TEST_P(RunCutShort, EndsWithoutASignalAndKeepsNoUnfinishedFile) {
+  const auto [loseDisplay, download] = GetParam();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const std::string fd = std::to_string(ready[1]);
+  const char* args[] = {"Xvfb", "-displayfd", fd.c_str(), nullptr};
+  pid_t xserver = 0;
+  const int spawned =
+      posix_spawnp(&xserver, "Xvfb", nullptr, nullptr, const_cast<char**>(args), environ);
+  close(ready[1]);
+  if (spawned == ENOENT) GTEST_SKIP() << "no Xvfb here; scripts/deps.sh test installs it";
+  ASSERT_EQ(spawned, 0);
+  char number[16] = {};
+  ASSERT_GT(read(ready[0], number, sizeof number - 1), 0);  // the server is ready
+  close(ready[0]);
+  const fs::path csv = fs::temp_directory_path() / ("maglyx-cut-" + std::to_string(getpid()));
+  // Status 1 says the run failed; 0 is the loop's own end. A signal fails either.
+  EXPECT_EXIT(std::exit(RunUntilCut(":" + std::to_string(std::atoi(number)), xserver, loseDisplay,
+                                    download, csv)),
+              testing::ExitedWithCode(loseDisplay ? 1 : 0), "");
+  kill(xserver, SIGKILL);
+  waitpid(xserver, nullptr, 0);
+  EXPECT_FALSE(fs::remove(csv));  // nothing was there to remove
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, RunCutShort, testing::Combine(testing::Bool(), testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "DisplayLost"
+                                                                      : "LoopEnded") +
+                                  (std::get<1>(info.param) ? "DuringDownload" : "");
+                         });
 
 }  // namespace
