@@ -38,7 +38,6 @@ struct BenchWindow {
       : file(std::filesystem::temp_directory_path() /
              ("maglyx-bench-" + std::to_string(getpid()) + "." + suffix)),
         sim(std::move(options)) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     fw::Application::Register(&app);
     auto services = std::make_unique<BenchDesktop>(file);
     desktop = services.get();
@@ -64,6 +63,9 @@ struct BenchWindow {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
+  // Before the application object: no desktop is needed.
+  bool offscreen =
+      qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qputenv("QT_QPA_PLATFORM", "offscreen");
   App app;
   std::filesystem::path file;
   BenchDesktop* desktop = nullptr;
