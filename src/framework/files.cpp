@@ -1,6 +1,7 @@
 #include "framework/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,29 @@ namespace {
 [[noreturn]] void Fail(int error, const std::string& what, const std::filesystem::path& path) {
   if (error == 0) error = EIO;  // a failure the C library did not explain
   throw IOException(error, what + " \"" + path.string() + "\": " + std::strerror(error));
+}
+
+// A write past the process's file-size limit (ulimit -f) is answered by the
+// kernel with SIGXFSZ, whose default ends the process: no message, and a file
+// cut at the limit left under the chosen name. Ignored, the same write fails
+// with EFBIG like a full disk, and the saves' ordinary error path removes the
+// file and says why. Done here, before the first file is made, rather than at
+// start-up: this layer makes every file the program writes, so the promise
+// that a failed write is an IOException holds in any process that uses it.
+// A handler that someone else installed is left alone.
+void KeepFileSizeLimitAWriteFailure() {
+  static const bool done = [] {
+    struct sigaction current {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      ::sigaction(SIGXFSZ, &ignore, nullptr);
+    }
+    return true;
+  }();
+  (void)done;
 }
 
 // Refuses a folder, device node, FIFO or socket: opening a FIFO for writing
@@ -101,6 +125,7 @@ void FolderItem::Delete() const {
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
+  KeepFileSizeLimitAWriteFailure();
   RequireRegularOrAbsent(file, "Cannot create");
   return std::unique_ptr<TextOutputStream>(
       new TextOutputStream(OpenForWriting(file.Path()), file.Path()));
@@ -117,6 +142,7 @@ void TextOutputStream::Write(std::string_view text) {
 void TextOutputStream::Close() { CloseFile(file_, path_); }
 
 std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
+  KeepFileSizeLimitAWriteFailure();
   RequireRegularOrAbsent(file, "Cannot create");
   std::FILE* opened = overwrite ? OpenForWriting(file.Path()) : OpenNew(file.Path());
   return std::unique_ptr<BinaryStream>(new BinaryStream(opened, file.Path()));

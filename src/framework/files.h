@@ -1,6 +1,8 @@
 #pragma once
 // Files as the program sees them: a chosen file, a text stream and a binary
-// stream. Every failure raises IOException with the system's error number.
+// stream. Every failure raises IOException with the system's error number,
+// also a write past the process's file-size limit (EFBIG), which would
+// otherwise end the process.
 
 #include <cstdint>
 #include <cstdio>

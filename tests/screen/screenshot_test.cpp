@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <deque>
 
 #include "framework/exceptions.h"
@@ -53,13 +54,30 @@ TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartO
   SaveScreenshotBmp(fw::FolderItem(dir / "a.bmp"), content);
   EXPECT_EQ(ReadFile(dir / "a.bmp"), content);
 
-  for (const char* name : {"fifo.bmp", "no/such.bmp", "a.bmp"}) {
-    // The disk fills up during the write.
-    DiskFullBeyond full(name == std::string("a.bmp") ? 10000 : RLIM_INFINITY);
+  for (const char* name : {"fifo.bmp", "no/such.bmp"})
     EXPECT_THROW(SaveScreenshotBmp(fw::FolderItem(dir / name), content), fw::IOException) << name;
-  }
-  EXPECT_TRUE(fs::is_fifo(dir / "fifo.bmp") && !fs::exists(dir / "a.bmp") &&
-              !fs::exists(dir / "no"));
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo.bmp") && !fs::exists(dir / "no"));
+}
+
+// A process starts with the system's default for a write past its file-size limit, which ends it
+// with the file cut short; the save must fail like any write instead and keep no part of the file.
+TEST(ScreenshotSaveDeathTest, UnderAFileSizeLimitTheProgramGoesOnAndKeepsNoFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // Qt's threads run in this process
+  const fs::path path = fs::temp_directory_path() / "maglyx-size-limit.bmp";
+  EXPECT_EXIT(
+      {
+        signal(SIGXFSZ, SIG_DFL);
+        DiskFullBeyond full(10000);
+        int error = 0;
+        try {
+          SaveScreenshotBmp(fw::FolderItem(path), ComposeScreenshotBmp(std::string(1024, 0)));
+        } catch (const fw::IOException& e) {
+          error = e.ErrorNumber();
+        }
+        std::exit(error == EFBIG && !fs::exists(path) ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(fs::exists(path));
 }
 
 // A meter on a clock that only the fetch's sleeps move: a reply starts its latency after
