@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,21 +50,20 @@ void RequireRegularOrAbsent(const FolderItem& item, const char* what) {
         EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is not a regular file");
 }
 
-std::FILE* OpenForWriting(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) Fail(errno, "Cannot create", path);
-  return file;
-}
-
-// Opens a file that must not exist yet; the check and the creation are one
-// step, so a file that appears meanwhile is not overwritten.
+// Creates the file new. O_EXCL never opens what is already at the name, so
+// nothing put there after the caller's checks (a link to a file elsewhere, a
+// FIFO) is written through or truncated: the creation fails instead.
 std::FILE* OpenNew(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     const int error = errno;
-    if (error == EEXIST)
+    if (error == EEXIST) {
+      std::error_code ec;
+      const bool link = std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
       throw IOException(kFileAlreadyExistsError,
-                        "Cannot create \"" + path.string() + "\": the file exists already");
+                        "Cannot create \"" + path.string() +
+                            "\": " + (link ? "a link is in its place" : "the file exists already"));
+    }
     Fail(error, "Cannot create", path);
   }
   std::FILE* file = ::fdopen(fd, "wb");
@@ -73,6 +73,22 @@ std::FILE* OpenNew(const std::filesystem::path& path) {
     Fail(error, "Cannot create", path);
   }
   return file;
+}
+
+// Makes way for a replacing create: a regular file of that name goes. Looked
+// at without following links, so a link stays, and OpenNew then refuses it.
+void RemoveRegularFile(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(errno, "Cannot replace", path);
+}
+
+// What every create does first.
+std::FILE* MakeFile(const FolderItem& item, bool replace) {
+  KeepFileSizeLimitAWriteFailure();
+  RequireRegularOrAbsent(item, "Cannot create");
+  if (replace) RemoveRegularFile(item.Path());
+  return OpenNew(item.Path());
 }
 
 void WriteBytes(std::FILE* file, const std::filesystem::path& path, const void* data,
@@ -125,10 +141,8 @@ void FolderItem::Delete() const {
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
-  KeepFileSizeLimitAWriteFailure();
-  RequireRegularOrAbsent(file, "Cannot create");
   return std::unique_ptr<TextOutputStream>(
-      new TextOutputStream(OpenForWriting(file.Path()), file.Path()));
+      new TextOutputStream(MakeFile(file, /*replace=*/true), file.Path()));
 }
 
 TextOutputStream::~TextOutputStream() {
@@ -142,10 +156,8 @@ void TextOutputStream::Write(std::string_view text) {
 void TextOutputStream::Close() { CloseFile(file_, path_); }
 
 std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
-  KeepFileSizeLimitAWriteFailure();
-  RequireRegularOrAbsent(file, "Cannot create");
-  std::FILE* opened = overwrite ? OpenForWriting(file.Path()) : OpenNew(file.Path());
-  return std::unique_ptr<BinaryStream>(new BinaryStream(opened, file.Path()));
+  return std::unique_ptr<BinaryStream>(
+      new BinaryStream(MakeFile(file, /*replace=*/overwrite), file.Path()));
 }
 
 BinaryStream::~BinaryStream() {

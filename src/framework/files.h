@@ -37,8 +37,10 @@ class FolderItem {
 
 class TextOutputStream {
  public:
-  // Creates (or truncates) the file; IOException when it cannot, and when
-  // the path is not a regular file.
+  // Creates the file, in place of a regular file of that name; IOException
+  // when it cannot, when the path is not a regular file, and when anything
+  // else is at the name by the time of the creation (a link put there is
+  // never written through).
   static std::unique_ptr<TextOutputStream> Create(const FolderItem& file);
   ~TextOutputStream();  // closes quietly if still open
   // Writes the text unchanged, adding no line end.
@@ -58,8 +60,8 @@ class TextOutputStream {
 class BinaryStream {
  public:
   // Creates the file; without overwrite an existing file is an IOException
-  // with kFileAlreadyExistsError. A path that is not a regular file is
-  // refused as by TextOutputStream::Create.
+  // with kFileAlreadyExistsError. With overwrite, as TextOutputStream::Create;
+  // a path that is not a regular file is refused either way.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
   ~BinaryStream();  // closes quietly if still open
   void WriteUInt8(std::uint8_t value);

@@ -133,7 +133,8 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     return fw::FolderItem(dir.filePath(name).toStdString());
   };
   const auto existing = item("face.bin"), inMissingFolder = item("no-such-folder/history.csv"),
-             folder = item("a-folder"), device = fw::FolderItem("/dev/full");
+             folder = item("a-folder"), device = fw::FolderItem("/dev/full"),
+             planted = item("history.csv");
   std::ofstream(existing.Path()) << "kept";
   fs::create_directory(folder.Path());
   const std::tuple<const char*, std::function<void()>, int> cases[] = {
@@ -148,9 +149,16 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
          stream->Close();
        },
        EFBIG},
-      // Saving never truncates, opens or unlinks what is not a regular file.
+      // Saving never truncates, opens or unlinks what is not a regular file, nor writes through a
+      // link put in the place of a file just deleted.
       {"create on a device", [&] { fw::TextOutputStream::Create(device); }, EPERM},
       {"delete a folder", [&] { folder.Delete(); }, EPERM},
+      {"create where a link was put",
+       [&] {
+         fs::create_symlink(existing.Path(), planted.Path());
+         fw::TextOutputStream::Create(planted);
+       },
+       104},
   };
   for (DiskFullBeyond full(4096); const auto& [what, code, error] : cases) {
     int raised = -1;  // none
@@ -161,8 +169,9 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     }
     EXPECT_EQ(raised, error) << what;
   }
-  EXPECT_EQ(std::pair(fs::file_size(existing.Path()), fs::is_directory(folder.Path())),
-            std::pair(std::uintmax_t{4}, true));
+  EXPECT_EQ(std::tuple(fs::file_size(existing.Path()), fs::is_directory(folder.Path()),
+                       fs::is_symlink(planted.Path())),
+            std::tuple(std::uintmax_t{4}, true, true));
 }
 
 }  // namespace
