@@ -42,12 +42,13 @@ void KeepFileSizeLimitAWriteFailure() {
   (void)done;
 }
 
-// Refuses a folder, device node, FIFO or socket: opening a FIFO for writing
-// would block, and truncating or unlinking a device is never a save.
+// Refuses a folder, device node, FIFO, socket or a link that leads nowhere:
+// opening a FIFO for writing would block, and truncating or unlinking a device
+// is never a save.
 void RequireRegularOrAbsent(const FolderItem& item, const char* what) {
   if (!item.IsRegularOrAbsent())
-    throw IOException(
-        EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is not a regular file");
+    throw IOException(EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is " +
+                                 item.Kind() + ", not a regular file");
 }
 
 // Creates the file new. O_EXCL never opens what is already at the name, so
@@ -129,6 +130,28 @@ bool FolderItem::IsRegularOrAbsent() const {
     return !std::filesystem::is_symlink(std::filesystem::symlink_status(path_, ec));
   }
   return !ec && std::filesystem::is_regular_file(status);
+}
+
+std::string FolderItem::Kind() const {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  switch (fs::status(path_, ec).type()) {
+    case fs::file_type::regular:
+      return "a file";
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      // Not found, or not reached (a loop of links, a folder that may not be read).
+      if (fs::is_symlink(fs::symlink_status(path_, ec))) return "a link that leads nowhere";
+      return ec && ec != std::errc::no_such_file_or_directory ? "unreadable" : "nothing";
+  }
 }
 
 void FolderItem::Delete() const {

@@ -27,6 +27,10 @@ class FolderItem {
   // through a link). A folder, device node, FIFO or socket is none of the
   // program's files: saving must neither delete nor overwrite it.
   bool IsRegularOrAbsent() const;
+  // What the path names, for messages: "a file", "a folder", "a device",
+  // "a FIFO", "a socket", "a link that leads nowhere", "unreadable" or
+  // "nothing". Links are followed.
+  std::string Kind() const;
   // Removes the file; IOException when it cannot, and when the path is not a
   // regular file (nothing is touched then).
   void Delete() const;

@@ -60,7 +60,7 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   std::thread unplug;
   enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
   const std::string notAFile = "The screenshot could not be saved.\nCannot delete \"" +
-                               (dir / "f.bmp").string() + "\": it is not a regular file";
+                               (dir / "f.bmp").string() + "\": it is a folder, not a regular file";
   // The simulator's stored screenshots are from 3 Feb 2026 14:05:09, 14:07:41 and 17 Feb 09:32:15.
   const struct {
     int end, slot, infos, images;

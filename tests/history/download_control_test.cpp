@@ -1,7 +1,9 @@
 // The history download driven through the window against the simulated meter: start, progress,
 // save, cancel, the finish, and what happens when the meter, the port or the disk fails.
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <QLabel>
 #include <QProgressBar>
@@ -120,17 +122,27 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
   }
 }
 
-// A dismissed dialog only restarts the mirror; a FIFO or a folder is left untouched; a meter that
-// never answers or a full disk keeps no file.
+// A dismissed dialog only restarts the mirror; what is not a regular file is named and left
+// untouched; a meter that never answers or a full disk keeps no file.
 TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
-  const fs::path fifo = dir / "fifo", folder = dir / "folder";
+  const fs::path fifo = dir / "fifo", folder = dir / "folder", socket = dir / "socket",
+                 dangling = dir / "dangling";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directories(folder / "inside");
+  fs::create_symlink(dir / "gone", dangling);
+  sockaddr_un address{AF_UNIX, {}};
+  socket.string().copy(address.sun_path, sizeof address.sun_path - 1);
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(listener);
   enum { kPlain, kSilent, kFull };
   const std::tuple<std::optional<fs::path>, int, std::string> cases[] = {
       {std::nullopt, kPlain, ""},
-      {fifo, kPlain, "is a folder or a device, not a file."},
-      {folder, kPlain, "is a folder or a device, not a file."},
+      {fifo, kPlain, "fifo\" is a FIFO, not a regular file.\n"},
+      {folder, kPlain, "folder\" is a folder, not a regular file."},
+      {socket, kPlain, "socket\" is a socket, not a regular file."},
+      {dangling, kPlain, "dangling\" is a link that leads nowhere, not a regular file."},
+      {"/dev/null", kPlain, "\"/dev/null\" is a device, not a regular file."},
       {dir / "no-such-folder" / "history.csv", kPlain, "The history file could not be created.\n"},
       {csv, kSilent, "The meter did not answer.\nNo file was kept."},
       {csv, kFull, "The history could not be saved.\n"}};
@@ -150,7 +162,8 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
                          Idle() && window->download_error.empty()),
               std::tuple(target.has_value(), false, true));
   }
-  EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
+  EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside") && fs::is_socket(socket) &&
+              fs::is_symlink(dangling));
 }
 
 // Meters slower than the page wait (ms late, and paced like the real line or answering at once),
