@@ -123,7 +123,8 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
 }
 
 // A dismissed dialog only restarts the mirror; what is not a regular file is named and left
-// untouched; a meter that never answers or a full disk keeps no file.
+// untouched; a meter that never answers, or a disk that fills up only at the flush on Close, keeps
+// no file.
 TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
   const fs::path fifo = dir / "fifo", folder = dir / "folder", socket = dir / "socket",
                  dangling = dir / "dangling";
@@ -135,6 +136,10 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
   const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   close(listener);
+  // One byte short of the whole file: every Write goes through, the last piece is still in the
+  // stream's buffer and only the flush on Close meets the full disk.
+  std::string whole;
+  WriteHistoryCsv(sim->Memory(), sim->Memory().size(), [&](std::string_view t) { whole += t; }, {});
   enum { kPlain, kSilent, kFull };
   const std::tuple<std::optional<fs::path>, int, std::string> cases[] = {
       {std::nullopt, kPlain, ""},
@@ -151,7 +156,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     sim->SetSilent(meter == kSilent);
     if (target) desktop->saveAnswers.push_back(fw::FolderItem(*target));
     {
-      DiskFullBeyond full(meter == kFull ? 2000 : RLIM_INFINITY);
+      DiskFullBeyond full(meter == kFull ? whole.size() - 1 : RLIM_INFINITY);
       window->DHButton()->click();
       ASSERT_TRUE(meter == kPlain || WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     }
