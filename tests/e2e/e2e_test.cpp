@@ -12,7 +12,6 @@ using EndToEnd = MeterWindow;
 
 TEST_F(EndToEnd, EachFaceShowsTheMetersDisplayAsTheTickRepaintsItAndItsKeysWork) {
   Connect(StartMeter(3, true, /*hold=*/true), /*mirror=*/true);  // only the clock and keys move
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   // What the window last painted, as its screen holds it: nothing is painted on demand here, so a
   // face that the tick leaves alone keeps showing what it showed before. The display lies at
   // (36, 40) on the vertical face at (43, 211), at (40, 36) on the horizontal one at (30, 211).

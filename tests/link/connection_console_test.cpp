@@ -103,8 +103,8 @@ TEST_F(LinkTest, ConnectAndDisconnectSwitchTheWindowsState) {
   EXPECT_EQ(State(), std::tuple("Disconnect", true, 8, false, 0, 2));
   // Connecting sends nothing but the mirror's requests, and what was waiting before is not shown.
   QTest::qWait(300);  // for the console timer
-  QString sent = meter.Receive(milliseconds(100)).c_str();
-  EXPECT_EQ(Counter() + sent.remove("<GETSCREEN>>"), "19");
+  EXPECT_EQ(Counter() + QString(meter.Receive(milliseconds(100)).c_str()).remove("<GETSCREEN>>"),
+            "19");
   // The mirror stops too: its captures would take the port list probe's replies.
   window->ConnectButton()->click();
   EXPECT_EQ(State(), std::tuple("Connect", false, 0, true, 2, 0));

@@ -64,9 +64,8 @@ TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
   EXPECT_EQ(list->toolTip(), "MXR-420 EMF Meter V1.12");
   EXPECT_EQ(list->width(), 167);
   // Qt's Fusion style widens its pop-up by itself; its Windows style leaves that to the control.
-  QStyle* const windows = QStyleFactory::create("Windows");
-  windows->setParent(window.get());  // made after the list, and so deleted after it
-  list->setStyle(windows);
+  list->setStyle(QStyleFactory::create("Windows"));
+  list->style()->setParent(window.get());  // made after the list, and so deleted after it
   list->showPopup();
   EXPECT_GE(list->view()->viewport()->width(), list->view()->sizeHintForColumn(0));
   list->hidePopup();

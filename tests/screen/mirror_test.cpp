@@ -131,7 +131,6 @@ TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestG
     window->bIsVerticalCheck()->setChecked(vertical);
     Locked([&] { window->Timer100ms_Action(window->Timer100ms()); });  // shows that face
     QWidget* key = content->childAt(drawn.center());
-    window->TxBuffer.clear();
     QTest::mouseClick(key, Qt::LeftButton, {}, key->mapFrom(content, drawn.center()));
     EXPECT_EQ(std::pair(place(key), window->TxBuffer), std::pair(drawn, command));
   }
