@@ -1,12 +1,25 @@
 // Exporting a full history: a 1 MiB memory densely packed with stamp + sample records, turned
-// into CSV text collected in a string. The export should stay well under 50 ms.
+// into CSV. The export should stay well under 50 ms.
+//
+// HistoryCsvToFile times what the download's worker does after the last page: every piece
+// written into a real file through the framework's text stream, a yield per record step, and
+// the Close that flushes it. Left out: making the file (before the timing, as the start makes it
+// before the worker runs); the disk itself (the page cache takes the data, nothing waits for a
+// sync); and other threads: nobody waits for the program lock here, so each yield is its check
+// alone, while in the program a timer tick that falls in the export takes its turn at a yield.
+// HistoryCsvTextOnly times the CSV text alone, collected in a string, without file or yields.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "framework/files.h"
+#include "framework/program_lock.h"
+#include "framework/thread.h"
 #include "history/history_csv.h"
 
 namespace {
@@ -46,20 +59,37 @@ std::vector<std::uint8_t> DenseImage() {
   return image;
 }
 
-void BM_HistoryCsvDenseImage(benchmark::State& state) {
+void HistoryCsvToFile(benchmark::State& state) {
+  const std::vector<std::uint8_t> image = DenseImage();
+  const fw::FolderItem file(std::filesystem::temp_directory_path() /
+                            ("maglyx-csv-bench-" + std::to_string(getpid()) + ".csv"));
+  fw::ProgramLockHolder lock;  // held by the worker while it writes
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (file.Exists()) file.Delete();
+    std::unique_ptr<fw::TextOutputStream> stream = fw::TextOutputStream::Create(file);
+    state.ResumeTiming();
+    WriteHistoryCsv(
+        image, image.size(), [&](std::string_view piece) { stream->Write(piece); },
+        [] { fw::YieldToOthers(); });
+    stream->Close();
+  }
+  state.counters["csv_bytes"] = static_cast<double>(std::filesystem::file_size(file.Path()));
+  file.Delete();
+}
+BENCHMARK(HistoryCsvToFile)->Unit(benchmark::kMillisecond);
+
+void HistoryCsvTextOnly(benchmark::State& state) {
   const std::vector<std::uint8_t> image = DenseImage();
   std::string csv;
   for (auto _ : state) {
     csv.clear();
-    WriteHistoryCsv(
-        image, image.size(), [&](std::string_view piece) { csv += piece; }, [] {});
+    WriteHistoryCsv(image, image.size(), [&](std::string_view piece) { csv += piece; }, {});
     benchmark::DoNotOptimize(csv.data());
   }
   state.counters["csv_bytes"] = static_cast<double>(csv.size());
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(image.size()));
 }
-BENCHMARK(BM_HistoryCsvDenseImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(HistoryCsvTextOnly)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 #include "framework/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,29 +19,52 @@ namespace {
   throw IOException(error, what + " \"" + path.string() + "\": " + std::strerror(error));
 }
 
-// Refuses a folder, device node, FIFO or socket: opening a FIFO for writing
-// would block, and truncating or unlinking a device is never a save.
+// A write past the process's file-size limit (ulimit -f) is answered by the
+// kernel with SIGXFSZ, whose default ends the process: no message, and a file
+// cut at the limit left under the chosen name. Ignored, the same write fails
+// with EFBIG like a full disk, and the saves' ordinary error path removes the
+// file and says why. Done here, before the first file is made, rather than at
+// start-up: this layer makes every file the program writes, so the promise
+// that a failed write is an IOException holds in any process that uses it.
+// A handler that someone else installed is left alone.
+void KeepFileSizeLimitAWriteFailure() {
+  static const bool done = [] {
+    struct sigaction current {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      ::sigaction(SIGXFSZ, &ignore, nullptr);
+    }
+    return true;
+  }();
+  (void)done;
+}
+
+// Refuses a folder, device node, FIFO, socket or a link that leads nowhere:
+// opening a FIFO for writing would block, and truncating or unlinking a device
+// is never a save.
 void RequireRegularOrAbsent(const FolderItem& item, const char* what) {
   if (!item.IsRegularOrAbsent())
-    throw IOException(
-        EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is not a regular file");
+    throw IOException(EPERM, std::string(what) + " \"" + item.Path().string() + "\": it is " +
+                                 item.Kind() + ", not a regular file");
 }
 
-std::FILE* OpenForWriting(const std::filesystem::path& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) Fail(errno, "Cannot create", path);
-  return file;
-}
-
-// Opens a file that must not exist yet; the check and the creation are one
-// step, so a file that appears meanwhile is not overwritten.
+// Creates the file new. O_EXCL never opens what is already at the name, so
+// nothing put there after the caller's checks (a link to a file elsewhere, a
+// FIFO) is written through or truncated: the creation fails instead.
 std::FILE* OpenNew(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     const int error = errno;
-    if (error == EEXIST)
+    if (error == EEXIST) {
+      std::error_code ec;
+      const bool link = std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
       throw IOException(kFileAlreadyExistsError,
-                        "Cannot create \"" + path.string() + "\": the file exists already");
+                        "Cannot create \"" + path.string() +
+                            "\": " + (link ? "a link is in its place" : "the file exists already"));
+    }
     Fail(error, "Cannot create", path);
   }
   std::FILE* file = ::fdopen(fd, "wb");
@@ -49,6 +74,22 @@ std::FILE* OpenNew(const std::filesystem::path& path) {
     Fail(error, "Cannot create", path);
   }
   return file;
+}
+
+// Makes way for a replacing create: a regular file of that name goes. Looked
+// at without following links, so a link stays, and OpenNew then refuses it.
+void RemoveRegularFile(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) Fail(errno, "Cannot replace", path);
+}
+
+// What every create does first.
+std::FILE* MakeFile(const FolderItem& item, bool replace) {
+  KeepFileSizeLimitAWriteFailure();
+  RequireRegularOrAbsent(item, "Cannot create");
+  if (replace) RemoveRegularFile(item.Path());
+  return OpenNew(item.Path());
 }
 
 void WriteBytes(std::FILE* file, const std::filesystem::path& path, const void* data,
@@ -91,6 +132,28 @@ bool FolderItem::IsRegularOrAbsent() const {
   return !ec && std::filesystem::is_regular_file(status);
 }
 
+std::string FolderItem::Kind() const {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  switch (fs::status(path_, ec).type()) {
+    case fs::file_type::regular:
+      return "a file";
+    case fs::file_type::directory:
+      return "a folder";
+    case fs::file_type::character:
+    case fs::file_type::block:
+      return "a device";
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::socket:
+      return "a socket";
+    default:
+      // Not found, or not reached (a loop of links, a folder that may not be read).
+      if (fs::is_symlink(fs::symlink_status(path_, ec))) return "a link that leads nowhere";
+      return ec && ec != std::errc::no_such_file_or_directory ? "unreadable" : "nothing";
+  }
+}
+
 void FolderItem::Delete() const {
   RequireRegularOrAbsent(*this, "Cannot delete");
   std::error_code ec;
@@ -101,9 +164,8 @@ void FolderItem::Delete() const {
 }
 
 std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
-  RequireRegularOrAbsent(file, "Cannot create");
   return std::unique_ptr<TextOutputStream>(
-      new TextOutputStream(OpenForWriting(file.Path()), file.Path()));
+      new TextOutputStream(MakeFile(file, /*replace=*/true), file.Path()));
 }
 
 TextOutputStream::~TextOutputStream() {
@@ -117,9 +179,8 @@ void TextOutputStream::Write(std::string_view text) {
 void TextOutputStream::Close() { CloseFile(file_, path_); }
 
 std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
-  RequireRegularOrAbsent(file, "Cannot create");
-  std::FILE* opened = overwrite ? OpenForWriting(file.Path()) : OpenNew(file.Path());
-  return std::unique_ptr<BinaryStream>(new BinaryStream(opened, file.Path()));
+  return std::unique_ptr<BinaryStream>(
+      new BinaryStream(MakeFile(file, /*replace=*/overwrite), file.Path()));
 }
 
 BinaryStream::~BinaryStream() {

@@ -1,6 +1,8 @@
 #pragma once
 // Files as the program sees them: a chosen file, a text stream and a binary
-// stream. Every failure raises IOException with the system's error number.
+// stream. Every failure raises IOException with the system's error number,
+// also a write past the process's file-size limit (EFBIG), which would
+// otherwise end the process.
 
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +27,10 @@ class FolderItem {
   // through a link). A folder, device node, FIFO or socket is none of the
   // program's files: saving must neither delete nor overwrite it.
   bool IsRegularOrAbsent() const;
+  // What the path names, for messages: "a file", "a folder", "a device",
+  // "a FIFO", "a socket", "a link that leads nowhere", "unreadable" or
+  // "nothing". Links are followed.
+  std::string Kind() const;
   // Removes the file; IOException when it cannot, and when the path is not a
   // regular file (nothing is touched then).
   void Delete() const;
@@ -35,8 +41,10 @@ class FolderItem {
 
 class TextOutputStream {
  public:
-  // Creates (or truncates) the file; IOException when it cannot, and when
-  // the path is not a regular file.
+  // Creates the file, in place of a regular file of that name; IOException
+  // when it cannot, when the path is not a regular file, and when anything
+  // else is at the name by the time of the creation (a link put there is
+  // never written through).
   static std::unique_ptr<TextOutputStream> Create(const FolderItem& file);
   ~TextOutputStream();  // closes quietly if still open
   // Writes the text unchanged, adding no line end.
@@ -56,8 +64,8 @@ class TextOutputStream {
 class BinaryStream {
  public:
   // Creates the file; without overwrite an existing file is an IOException
-  // with kFileAlreadyExistsError. A path that is not a regular file is
-  // refused as by TextOutputStream::Create.
+  // with kFileAlreadyExistsError. With overwrite, as TextOutputStream::Create;
+  // a path that is not a regular file is refused either way.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
   ~BinaryStream();  // closes quietly if still open
   void WriteUInt8(std::uint8_t value);

@@ -48,10 +48,10 @@ void MAGLYX::StartHistoryDownload(QPushButton* sender) {
     return;
   }
   if (!file->IsRegularOrAbsent()) {
-    // Saving deletes what has the chosen name: never a folder or a device.
+    // Saving deletes what has the chosen name: never anything but a regular file.
     std::string message = "\"";
     message += file->Path().string();
-    message += "\" is a folder or a device, not a file.";
+    message += "\" is " + file->Kind() + ", not a regular file.";
     message += fw::EndOfLine;
     fw::MsgBox(message + "Nothing was changed; choose another name.");
     if (IsConnected()) GSTimer()->SetMode(fw::Timer::kModeMultiple);

@@ -1,31 +1,43 @@
 // A person's roads through the program, with the simulator as the meter: the live mirror and its
 // keys, and "Download Screenshot" into real files.
 
+#include <QCheckBox>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "screen/screenshot_bmp.h"
 #include "support/meter_window.h"
 
 using EndToEnd = MeterWindow;
 
-TEST_F(EndToEnd, TheFaceShowsTheMetersDisplayAndItsKeysWork) {
-  Connect(StartMeter(3, true, /*hold=*/true), /*mirror=*/true);  // only the clock moves
-  const auto faceShowsTheMeter = [&] {
-    const QImage face = window->CScreenV()->grab().toImage();
+TEST_F(EndToEnd, EachFaceShowsTheMetersDisplayAsTheTickRepaintsItAndItsKeysWork) {
+  Connect(StartMeter(3, true, /*hold=*/true), /*mirror=*/true);  // only the clock and keys move
+  // What the window last painted, as its screen holds it: nothing is painted on demand here, so a
+  // face that the tick leaves alone keeps showing what it showed before. The display lies at
+  // (36, 40) on the vertical face at (43, 211), at (40, 36) on the horizontal one at (30, 211).
+  const auto faceShowsTheMeter = [&](bool vertical) {
+    const QPoint at = window->centralWidget()->mapTo(
+        window.get(), vertical ? QPoint(43 + 36, 211 + 40) : QPoint(30 + 40, 211 + 36));
+    const QImage shown =
+        window->screen()->grabWindow(window->winId(), at.x(), at.y(), 128, 128).toImage();
     const meter_sim::ScreenImage screen = sim->Screen();
-    for (int r = 0; r < kLcdHeight; ++r)
-      for (int c = 0; c < kLcdWidth; ++c)
-        if (face.pixel(36 + r, 40 + c) !=
-            (meter_sim::GetPixel(screen, c, r) ? kMirrorInkColor : kMirrorPaperColor))
+    for (int r = 0; r < 64; ++r)
+      for (int c = 0; c < 128; ++c)
+        if (shown.pixel(vertical ? QPoint(r, c) : QPoint(c, 63 - r)) !=
+            (meter_sim::GetPixel(screen, c, r) ? qRgb(0, 0, 0) : qRgb(200, 220, 255)))
           return false;
     return true;
   };
-  // The display's clock moves every second: wait for a capture and repaint within one.
-  ASSERT_TRUE(QTest::qWaitFor(faceShowsTheMeter, 10000));
-  const meter_sim::View before = sim->State().view;
-  QTest::mouseClick(window->S1V(), Qt::LeftButton);  // the next view
-  ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State().view != before; }, 10000));
-  ASSERT_TRUE(QTest::qWaitFor(faceShowsTheMeter, 10000));
+  for (const bool vertical : {true, false}) {
+    SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+    window->bIsVerticalCheck()->setChecked(vertical);
+    // The display's clock moves every second: wait for a capture and the repaint within one.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return faceShowsTheMeter(vertical); }, 10000));
+    const meter_sim::View before = sim->State().view;
+    QTest::mouseClick(vertical ? window->S1V() : window->S1H(), Qt::LeftButton);  // next view
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim->State().view != before; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return faceShowsTheMeter(vertical); }, 10000));
+  }
 }
 
 // Records the caption each time the button is painted.
@@ -60,7 +72,7 @@ TEST_F(EndToEnd, EachScreenshotEndSaysItsMessageThenRestoresTheCaptionAndTheMirr
   std::thread unplug;
   enum { kSaved, kSilent, kEmpty, kNoImage, kDismissed, kFolder, kUnplugged };
   const std::string notAFile = "The screenshot could not be saved.\nCannot delete \"" +
-                               (dir / "f.bmp").string() + "\": it is not a regular file";
+                               (dir / "f.bmp").string() + "\": it is a folder, not a regular file";
   // The simulator's stored screenshots are from 3 Feb 2026 14:05:09, 14:07:41 and 17 Feb 09:32:15.
   const struct {
     int end, slot, infos, images;

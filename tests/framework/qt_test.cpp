@@ -133,26 +133,31 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     return fw::FolderItem(dir.filePath(name).toStdString());
   };
   const auto existing = item("face.bin"), inMissingFolder = item("no-such-folder/history.csv"),
-             folder = item("a-folder"), device = fw::FolderItem("/dev/full");
+             folder = item("a-folder"), device = fw::FolderItem("/dev/full"),
+             planted = item("history.csv");
   std::ofstream(existing.Path()) << "kept";
   fs::create_directory(folder.Path());
+  fs::create_symlink(existing.Path(), planted.Path());
   const std::tuple<const char*, std::function<void()>, int> cases[] = {
       {"no overwrite of an existing file", [&] { fw::BinaryStream::Create(existing, false); }, 104},
       {"create in a missing folder", [&] { fw::TextOutputStream::Create(inMissingFolder); },
        ENOENT},
-      {"delete a missing file", [&] { inMissingFolder.Delete(); }, ENOENT},
+      // Every Write fits the stream's buffer: the full disk shows only when Close flushes.
       {"a full disk, at the latest on Close",
        [&] {
          auto stream = fw::TextOutputStream::Create(item("big.csv"));
-         stream->Write(std::string(8192, 'x'));
+         DiskFullBeyond full(10);
+         stream->Write("0123456789ABCDEF");
          stream->Close();
        },
        EFBIG},
-      // Saving never truncates, opens or unlinks what is not a regular file.
+      // Saving never truncates, opens or unlinks what is not a regular file, nor writes through a
+      // link put in the place of a file just deleted.
       {"create on a device", [&] { fw::TextOutputStream::Create(device); }, EPERM},
       {"delete a folder", [&] { folder.Delete(); }, EPERM},
+      {"create where a link was put", [&] { fw::TextOutputStream::Create(planted); }, 104},
   };
-  for (DiskFullBeyond full(4096); const auto& [what, code, error] : cases) {
+  for (const auto& [what, code, error] : cases) {
     int raised = -1;  // none
     try {
       code();
@@ -161,8 +166,9 @@ TEST(FilesTest, FailuresRaiseIOExceptionWithTheErrorNumberAndSpecialFilesAreLeft
     }
     EXPECT_EQ(raised, error) << what;
   }
-  EXPECT_EQ(std::pair(fs::file_size(existing.Path()), fs::is_directory(folder.Path())),
-            std::pair(std::uintmax_t{4}, true));
+  EXPECT_EQ(std::tuple(fs::file_size(existing.Path()), fs::is_directory(folder.Path()),
+                       fs::is_symlink(planted.Path())),
+            std::tuple(std::uintmax_t{4}, true, true));
 }
 
 }  // namespace

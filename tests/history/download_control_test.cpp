@@ -121,17 +121,28 @@ TEST_F(History, ADisconnectEndsTheReadingAndNoRequestReachesAnyPortAfterIt) {
   }
 }
 
-// A dismissed dialog only restarts the mirror; a FIFO or a folder is left untouched; a meter that
-// never answers or a full disk keeps no file.
+// A dismissed dialog only restarts the mirror; what is not a regular file is named and left
+// untouched; a meter that never answers, or a disk that fills up only at the flush on Close, keeps
+// no file.
 TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
-  const fs::path fifo = dir / "fifo", folder = dir / "folder";
+  const fs::path fifo = dir / "fifo", folder = dir / "folder", socket = dir / "socket",
+                 dangling = dir / "dangling";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directories(folder / "inside");
+  fs::create_symlink(dir / "gone", dangling);
+  ASSERT_EQ(mknod(socket.c_str(), S_IFSOCK | 0600, 0), 0);
+  // One byte short of the whole file: every Write goes through, the last piece is still in the
+  // stream's buffer and only the flush on Close meets the full disk.
+  std::string whole;
+  WriteHistoryCsv(sim->Memory(), sim->Memory().size(), [&](std::string_view t) { whole += t; }, {});
   enum { kPlain, kSilent, kFull };
   const std::tuple<std::optional<fs::path>, int, std::string> cases[] = {
       {std::nullopt, kPlain, ""},
-      {fifo, kPlain, "is a folder or a device, not a file."},
-      {folder, kPlain, "is a folder or a device, not a file."},
+      {fifo, kPlain, "fifo\" is a FIFO, not a regular file.\n"},
+      {folder, kPlain, "folder\" is a folder, not a regular file."},
+      {socket, kPlain, "socket\" is a socket, not a regular file."},
+      {dangling, kPlain, "dangling\" is a link that leads nowhere, not a regular file."},
+      {"/dev/null", kPlain, "\"/dev/null\" is a device, not a regular file."},
       {dir / "no-such-folder" / "history.csv", kPlain, "The history file could not be created.\n"},
       {csv, kSilent, "The meter did not answer.\nNo file was kept."},
       {csv, kFull, "The history could not be saved.\n"}};
@@ -140,7 +151,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     sim->SetSilent(meter == kSilent);
     if (target) desktop->saveAnswers.push_back(fw::FolderItem(*target));
     {
-      DiskFullBeyond full(meter == kFull ? 2000 : RLIM_INFINITY);
+      DiskFullBeyond full(meter == kFull ? whole.size() - 1 : RLIM_INFINITY);
       window->DHButton()->click();
       ASSERT_TRUE(meter == kPlain || WaitUntil([&] { return !desktop->messages.empty(); }, 60000));
     }
@@ -151,7 +162,8 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
                          Idle() && window->download_error.empty()),
               std::tuple(target.has_value(), false, true));
   }
-  EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside"));
+  EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside") && fs::is_socket(socket) &&
+              fs::is_symlink(dangling));
 }
 
 // Meters slower than the page wait (ms late, and paced like the real line or answering at once),

@@ -45,8 +45,8 @@ std::string Body(const Bytes& image, std::size_t readLength) {
 
 // Stamps: marker, then year, month, day, hour, minute, second.
 const Bytes kMarch15{0x55, 0xAA, 24, 3, 15, 14, 30, 5};
-const Bytes kJan2{0x55, 0xAA, 25, 1, 2, 3, 4, 5};
-const std::string kJan2Text = "_2025/01/02 03:04:05";
+const Bytes kJan2{0x55, 0xAA, 9, 1, 2, 3, 4, 5};
+const std::string kJan2Text = "_2009/01/02 03:04:05";
 
 TEST(HistoryCsv, SamplesAreWrittenFieldByField) {
   constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -79,11 +79,11 @@ TEST(HistoryCsv, StampsStartLinesSamplesCloseThemAndOnlyWholeRecordsCount) {
       {Bytes(kImageSize, 0xFF), kImageSize, ""},
       // stamp, sample, sample, stamp, stamp, sample: the stamp followed by a stamp stands alone.
       {Image(kMarch15 + Sample(0x0010, 1, 0) + Sample(0x0020, 2, 0) +
-             Bytes{0x55, 0xAA, 5, 1, 2, 3, 4, 5} + Bytes{0x55, 0xAA, 25, 12, 31, 23, 59, 59} +
+             Bytes{0x55, 0xAA, 5, 9, 9, 9, 9, 9} + Bytes{0x55, 0xAA, 25, 12, 31, 23, 59, 59} +
              Sample(0x0030, 3, 0)),
        4096,
        "_2024/03/15 14:30:05,1.0,1.0,.000,.000,.000\n,2.0,2.0,.000,.000,.000\n"
-       "_2005/01/02 03:04:05\n_2025/12/31 23:59:59,3.0,3.0,.000,.000,.000\n"},
+       "_2005/09/09 09:09:09\n_2025/12/31 23:59:59,3.0,3.0,.000,.000,.000\n"},
       // Only markers at even offsets count; a final stamp ends the text without a line end.
       {Image(Bytes{0} + kMarch15 + Sample(0x07B3, 1, 0) + Bytes{0, 0x55, 0x55} + kJan2 +
              Bytes{0xAA, 0xAA} + kJan2 + Bytes{0xAA, 0x00} + kJan2 + Bytes{0x00, 0x55} + kJan2),

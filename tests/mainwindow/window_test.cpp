@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QStyleFactory>
 
 #include <thread>
 
@@ -59,9 +60,12 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
 
 TEST_F(WindowTest, APortRowTooLongForTheListShowsWholeInItsTipAndDropDown) {
   fw::PopupMenu* list = window->SerialPortsPopupMenu();
-  list->addItem("MXR-420 EMF Meter V1.12\r\n");
+  list->addItems({"MXR-420 EMF Meter V1.12\r\n", "/dev/serial/by-id/usb-FTDI_FT232R_A10K-port0"});
   EXPECT_EQ(list->toolTip(), "MXR-420 EMF Meter V1.12");
   EXPECT_EQ(list->width(), 167);
+  // Qt's Fusion style widens its pop-up by itself; its Windows style leaves that to the control.
+  list->setStyle(QStyleFactory::create("Windows"));
+  list->style()->setParent(window.get());  // made after the list, and so deleted after it
   list->showPopup();
   EXPECT_GE(list->view()->viewport()->width(), list->view()->sizeHintForColumn(0));
   list->hidePopup();
@@ -120,9 +124,11 @@ TEST_F(WindowTest, ReadOnlyControlsOnlyCopyAndSelect) {
     SCOPED_TRACE(control->objectName().toStdString());
     const QString before = window->SerialSize()->text() + window->SerialText()->Text();
     Focus(control);
-    for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditClear", "EditUndo"})
+    // After each item: a cut that the paste after it put back must show too.
+    for (const char* item : {"EditSelectAll", "EditCut", "EditPaste", "EditClear", "EditUndo"}) {
       Item(item);
-    EXPECT_EQ(window->SerialSize()->text() + window->SerialText()->Text(), before);
+      EXPECT_EQ(window->SerialSize()->text() + window->SerialText()->Text(), before) << item;
+    }
     Item("EditCopy");
     EXPECT_EQ(QApplication::clipboard()->text(),
               control == window->SerialSize() ? "19" : "Welcome to MAGLYX!\nreply\n");

@@ -19,10 +19,10 @@ std::vector<QPoint> Ink(const QImage& p, int width, int height) {
     for (int x = 0; x < p.width(); ++x) {
       const QRgb c = p.pixel(x, y);
       const bool inside = x < width && y < height;
-      if (inside && c == kMirrorInkColor)
+      if (inside && c == qRgb(0, 0, 0))
         ink.push_back({x, y});
       else  // outside: alpha 0
-        EXPECT_EQ(c, inside ? kMirrorPaperColor : c & 0xFFFFFFu);
+        EXPECT_EQ(c, inside ? qRgb(200, 220, 255) : c & 0xFFFFFFu);
     }
   return ink;
 }
@@ -146,16 +146,27 @@ TEST_F(MirrorTest, KeysWaitForTheCaptureThatTheConsoleNeverSeesAndOnlyTheLatestG
   EXPECT_EQ(meter.Receive(), "<KEY1>>");
   EXPECT_EQ(window->SerialSize()->text(), "19");
   Locked([&] { window->SerialTimer()->SetMode(fw::Timer::kModeOff); });
-  std::string sent;
-  for (QWidget* key : std::initializer_list<QWidget*>{
-           window->S1H(), window->S2H(), window->S3H(), window->S4H(), window->S1V(), window->S2V(),
-           window->S3V(), window->S4V(), window->ZoomOut(), window->ZoomIn(), window->OnOff()}) {
-    QTest::mouseClick(key, Qt::LeftButton, {}, QPoint(2, 2));
-    sent += window->TxBuffer;
+  // The panel, the faces and the keys at their design places (window content coordinates, also
+  // inside a face); a press where a key is drawn, on the face shown, stores that key's command.
+  QWidget* content = window->centralWidget();
+  const auto place = [&](QWidget* w) { return QRect(w->mapTo(content, QPoint()), w->size()); };
+  EXPECT_EQ(
+      std::tuple(place(window->SimBorder()), place(window->CScreenH()), place(window->CScreenV())),
+      std::tuple(QRect(15, 196, 291, 288), QRect(30, 211, 261, 136), QRect(43, 211, 136, 261)));
+  const std::tuple<bool, QRect, std::string> keys[] = {
+      {false, {228, 300, 21, 17}, "<KEY0>>"},    {false, {228, 279, 21, 17}, "<KEY1>>"},
+      {false, {228, 258, 21, 17}, "<KEY2>>"},    {false, {228, 237, 21, 17}, "<KEY3>>"},
+      {true, {69, 408, 21, 17}, "<KEY0>>"},      {true, {92, 408, 21, 17}, "<KEY1>>"},
+      {true, {115, 408, 21, 17}, "<KEY2>>"},     {true, {138, 408, 21, 17}, "<KEY3>>"},
+      {true, {198, 411, 80, 22}, "<KEYHOLD1>>"}, {true, {198, 385, 80, 22}, "<KEYHOLD2>>"},
+      {true, {198, 359, 80, 22}, "<KEYHOLD3>>"}};
+  for (const auto& [vertical, drawn, command] : keys) {
+    window->bIsVerticalCheck()->setChecked(vertical);
+    Locked([&] { window->Timer100ms_Action(window->Timer100ms()); });  // shows that face
+    QWidget* key = content->childAt(drawn.center());
+    QTest::mouseClick(key, Qt::LeftButton, {}, key->mapFrom(content, drawn.center()));
+    EXPECT_EQ(std::pair(place(key), window->TxBuffer), std::pair(drawn, command));
   }
-  EXPECT_EQ(sent,
-            "<KEY0>><KEY1>><KEY2>><KEY3>><KEY0>><KEY1>><KEY2>><KEY3>>"
-            "<KEYHOLD1>><KEYHOLD2>><KEYHOLD3>>");
   for (int tick = 0; tick < 2; ++tick)
     Locked([&] { window->SerialTimer_Action(window->SerialTimer()); });
   EXPECT_EQ(meter.Receive(), "<KEYHOLD3>>");

@@ -1,10 +1,11 @@
 // The stored screenshot's pure parts: the BMP bytes and name, and saving.
 
-#include <sys/stat.h>
+#include <csignal>
 
 #include "framework/exceptions.h"
 #include "framework/format.h"
 #include "screen/screenshot_bmp.h"
+#include "screen/screenshot_transfer.h"
 #include "support/meter_window.h"
 
 TEST(ScreenshotBmp, HeaderThenFourByFourBlocksFromTheBottomLeft) {
@@ -39,19 +40,34 @@ TEST(ScreenshotFileName, DateGroupsInTheirOrderWithTwoDigitsAtLeast) {
   }
 }
 
+TEST(ScreenshotInfo, AFirstValueBelow19Or255MeansAnEmptySlot) {
+  std::string empty;
+  for (const int v : {0, 18, 19, 20, 254, 255}) empty += IsEmptyScreenshotSlot(v) ? 'E' : '-';
+  EXPECT_EQ(empty, "EE---E");
+}
+
 // The window fixture only for its scratch folder.
-TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWholeAndOnFailureLeavesNoPartOfOne) {
-  ASSERT_EQ(mkfifo((dir / "fifo.bmp").c_str(), 0600), 0);
+TEST_F(MeterWindow, SaveScreenshotBmpReplacesAFileWhole) {
   std::ofstream(dir / "a.bmp") << std::string(500000, 'x');
   const std::string content = ComposeScreenshotBmp(std::string(1024, '\x5A'));
   SaveScreenshotBmp(fw::FolderItem(dir / "a.bmp"), content);
   EXPECT_EQ(ReadFile(dir / "a.bmp"), content);
+}
 
-  for (const char* name : {"fifo.bmp", "no/such.bmp", "a.bmp"}) {
-    // The disk fills up during the write.
-    DiskFullBeyond full(name == std::string("a.bmp") ? 10000 : RLIM_INFINITY);
-    EXPECT_THROW(SaveScreenshotBmp(fw::FolderItem(dir / name), content), fw::IOException) << name;
-  }
-  EXPECT_TRUE(fs::is_fifo(dir / "fifo.bmp") && !fs::exists(dir / "a.bmp") &&
-              !fs::exists(dir / "no"));
+// A process starts with the system's default for a write past its file-size limit, which ends it
+// with the file cut short; the save must fail like any write instead and keep no part of the file.
+TEST(ScreenshotSaveDeathTest, UnderAFileSizeLimitTheProgramGoesOnAndKeepsNoFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // Qt's threads run in this process
+  const fs::path path = fs::temp_directory_path() / "maglyx-size-limit.bmp";
+  const auto save = [&] {
+    signal(SIGXFSZ, SIG_DFL);  // as a process starts
+    DiskFullBeyond full(10000);
+    try {
+      SaveScreenshotBmp(fw::FolderItem(path), std::string(393270, 'x'));
+    } catch (const fw::IOException& e) {
+      std::exit(e.ErrorNumber() == EFBIG ? 0 : 1);
+    }
+  };
+  EXPECT_EXIT(save(), testing::ExitedWithCode(0), "");
+  EXPECT_FALSE(fs::exists(path));
 }
