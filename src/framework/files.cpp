@@ -187,8 +187,6 @@ BinaryStream::~BinaryStream() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void BinaryStream::WriteUInt8(std::uint8_t value) { WriteBytes(file_, path_, &value, 1); }
-
 void BinaryStream::Write(std::string_view bytes) {
   WriteBytes(file_, path_, bytes.data(), bytes.size());
 }

@@ -4,7 +4,6 @@
 // also a write past the process's file-size limit (EFBIG), which would
 // otherwise end the process.
 
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -21,7 +20,6 @@ class FolderItem {
   FolderItem() = default;
   explicit FolderItem(std::filesystem::path path) : path_(std::move(path)) {}
   const std::filesystem::path& Path() const { return path_; }
-  std::string Name() const { return path_.filename().string(); }
   bool Exists() const;
   // True when nothing is there yet or the path names a regular file (also
   // through a link). A folder, device node, FIFO or socket is none of the
@@ -52,7 +50,6 @@ class TextOutputStream {
   // Flushes and closes; IOException when the data could not be written (a
   // full disk shows here at the latest). A second Close does nothing.
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
 
  private:
   TextOutputStream(std::FILE* file, std::filesystem::path path)
@@ -68,11 +65,9 @@ class BinaryStream {
   // a path that is not a regular file is refused either way.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
   ~BinaryStream();  // closes quietly if still open
-  void WriteUInt8(std::uint8_t value);
   void Write(std::string_view bytes);
   // As TextOutputStream::Close.
   void Close();
-  bool IsOpen() const { return file_ != nullptr; }
 
  private:
   BinaryStream(std::FILE* file, std::filesystem::path path) : file_(file), path_(std::move(path)) {}

@@ -12,8 +12,6 @@ Timer::Timer(QObject* parent) : QObject(parent) {
   connect(&timer_, &QTimer::timeout, this, &Timer::Tick);
 }
 
-int Timer::Period() const { return period_.load(); }
-
 void Timer::SetPeriod(int ms) {
   period_.store(std::max(ms, 0));
   Apply();
@@ -39,7 +37,6 @@ void Timer::Apply() {
     timer_.stop();
     return;
   }
-  timer_.setSingleShot(mode == kModeSingle);
   const int period = period_.load();
   if (!timer_.isActive() || timer_.interval() != period) {
     timer_.start(period);
@@ -52,7 +49,6 @@ void Timer::Tick() {
     // The mode may have been switched off while this tick waited for the lock.
     const int mode = mode_.load();
     if (mode == kModeOff || in_action_) return;
-    if (mode == kModeSingle) mode_.store(kModeOff);
     // An Action that opens a modal box lets the event loop run; the same
     // timer must not start its Action again inside it.
     in_action_ = true;
