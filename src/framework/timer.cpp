@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "framework/dispatch.h"
+#include "framework/scope_exit.h"
 
 namespace fw {
 
@@ -52,10 +53,7 @@ void Timer::Tick() {
     // An Action that opens a modal box lets the event loop run; the same
     // timer must not start its Action again inside it.
     in_action_ = true;
-    struct Clear {
-      bool& flag;
-      ~Clear() { flag = false; }
-    } clear{in_action_};
+    const ScopeExit clear([this] { in_action_ = false; });
     if (Action) Action();
   });
 }
