@@ -7,13 +7,14 @@ namespace {
 // A line that never falls quiet (noise without end) is given up after this long.
 constexpr int kSettleLimitMs = 3 * MeterLine::kSilenceMs;
 
-}  // namespace
-
+// Whether `reply` has the exact length and, where the rule asks for it, the end marker.
 bool ReplyFits(std::string_view reply, const ReplyRule& rule) {
   if (reply.size() != rule.length) return false;
   return !rule.endMarker ||
          (!reply.empty() && static_cast<std::uint8_t>(reply.back()) == kEndMarker);
 }
+
+}  // namespace
 
 MeterLine::MeterLine(fw::SerialLine& line, Clock clock) : line_(line), clock_(std::move(clock)) {
   lastByteAt_ = lastRequestAt_ = clock_.nowMs() - kSilenceMs;
@@ -63,12 +64,12 @@ bool MeterLine::Settle(std::uint64_t connection) {
 
 ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& frame,
                                    const ReplyRule& rule) {
-  ExchangeResult result{ExchangeEnd::kNoAnswer, {}, 0};
+  ExchangeResult result{ExchangeEnd::kNoAnswer, {}};
   // Right after a request that brought nothing, the next goes out without waiting for quiet,
   // and keeps what comes in between: it may be the head of the answer to either request.
   bool again = false;
   std::string got;
-  while (result.requests < rule.requests) {
+  for (int requests = 0; requests < rule.requests; ++requests) {
     if (!again) {
       const bool quiet = Settle(connection);
       if (Lost(connection)) break;
@@ -82,7 +83,6 @@ ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& 
     Owed();  // what silence has written off stays off
     owed_.push_back(rule.length);
     lastRequestAt_ = clock_.nowMs();
-    ++result.requests;
     got.clear();
     switch (Collect(connection, rule, got)) {
       case Got::kWhole:

@@ -42,9 +42,6 @@ struct ReplyRule {
   bool awaitRest;       // a reply that stopped short: wait for the rest rather than give it up
 };
 
-// Whether `reply` has the exact length and, where the rule asks for it, the end marker.
-bool ReplyFits(std::string_view reply, const ReplyRule& rule);
-
 enum class ExchangeEnd {
   kReply,     // a whole reply came
   kNoAnswer,  // not one byte came
@@ -55,7 +52,6 @@ enum class ExchangeEnd {
 struct ExchangeResult {
   ExchangeEnd end;
   std::string reply;  // with kReply only
-  int requests;       // requests sent
 };
 
 class MeterLine {
