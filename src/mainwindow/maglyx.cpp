@@ -20,6 +20,7 @@
 #include "framework/dispatch.h"
 #include "framework/exceptions.h"
 #include "link/meter_line.h"
+#include "mainwindow/face_geometry.h"
 
 namespace {
 
@@ -149,9 +150,9 @@ void MAGLYX::CreateControls() {
   auto tab = [&](QWidget* parent, int index, QWidget* control) {
     tabChildren[parent].emplace_back(index, control);
   };
-  auto canvas = [&](QWidget* parent, int l, int t, int wd, int h, const char* name, int tabIndex,
+  auto canvas = [&](QWidget* parent, const Box& b, const char* name, int tabIndex,
                     bool transparent) {
-    auto* cv = Place(new fw::Canvas(parent), parent, w, l, t, wd, h, name);
+    auto* cv = Place(new fw::Canvas(parent), parent, w, b.left, b.top, b.width, b.height, name);
     cv->setAutoFillBackground(!transparent);
     cv->setFocusPolicy(Qt::NoFocus);
     tab(parent, tabIndex, cv);
@@ -181,17 +182,19 @@ void MAGLYX::CreateControls() {
     return t;
   };
 
-  c.SimBorder = canvas(w, 15, 196, 291, 288, "SimBorder", 39, true);
-  c.CScreenH = canvas(c.SimBorder, 30, 211, 261, 136, "CScreenH", 4, true);
-  c.S4H = canvas(c.CScreenH, 228, 237, 21, 17, "S4H", 0, true);
-  c.S3H = canvas(c.CScreenH, 228, 258, 21, 17, "S3H", 1, true);
-  c.S2H = canvas(c.CScreenH, 228, 279, 21, 17, "S2H", 2, true);
-  c.S1H = canvas(c.CScreenH, 228, 300, 21, 17, "S1H", 3, true);
-  c.CScreenV = canvas(c.SimBorder, 43, 211, 136, 261, "CScreenV", 5, false);
-  c.S4V = canvas(c.CScreenV, 138, 408, 21, 17, "S4V", 0, true);
-  c.S3V = canvas(c.CScreenV, 115, 408, 21, 17, "S3V", 1, true);
-  c.S2V = canvas(c.CScreenV, 92, 408, 21, 17, "S2V", 2, true);
-  c.S1V = canvas(c.CScreenV, 69, 408, 21, 17, "S1V", 3, true);
+  const FaceGeometry& h = kHorizontalFace;
+  const FaceGeometry& v = kVerticalFace;
+  c.SimBorder = canvas(w, {15, 196, 291, 288}, "SimBorder", 39, true);
+  c.CScreenH = canvas(c.SimBorder, h.canvas, "CScreenH", 4, true);
+  c.S4H = canvas(c.CScreenH, h.keys[3], "S4H", 0, true);
+  c.S3H = canvas(c.CScreenH, h.keys[2], "S3H", 1, true);
+  c.S2H = canvas(c.CScreenH, h.keys[1], "S2H", 2, true);
+  c.S1H = canvas(c.CScreenH, h.keys[0], "S1H", 3, true);
+  c.CScreenV = canvas(c.SimBorder, v.canvas, "CScreenV", 5, false);
+  c.S4V = canvas(c.CScreenV, v.keys[3], "S4V", 0, true);
+  c.S3V = canvas(c.CScreenV, v.keys[2], "S3V", 1, true);
+  c.S2V = canvas(c.CScreenV, v.keys[1], "S2V", 2, true);
+  c.S1V = canvas(c.CScreenV, v.keys[0], "S1V", 3, true);
 
   c.bIsVerticalCheck = Place(new QCheckBox(QStringLiteral("Vertical"), c.SimBorder), c.SimBorder, w,
                              198, 445, 77, 20, "bIsVerticalCheck");

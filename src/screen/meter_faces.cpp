@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "framework/picture.h"
+#include "mainwindow/face_geometry.h"
 #include "mainwindow/maglyx.h"
 
 namespace {
@@ -89,12 +90,12 @@ void MAGLYX::SimBorder_Paint(fw::Canvas* sender, QPainter& g) {
 
 void MAGLYX::CScreenH_Paint(fw::Canvas*, QPainter& g) {
   DrawPicture(g, MXR420H(), 0, 0);
-  DrawPicture(g, ScreenH, 40, 36);
+  DrawPicture(g, ScreenH, kHorizontalFace.display.left, kHorizontalFace.display.top);
 }
 
 void MAGLYX::CScreenV_Paint(fw::Canvas*, QPainter& g) {
   DrawPicture(g, MXR420V(), 0, 0);
-  DrawPicture(g, ScreenV, 36, 40);
+  DrawPicture(g, ScreenV, kVerticalFace.display.left, kVerticalFace.display.top);
 }
 
 void MAGLYX::bIsVerticalCheck_Action(QCheckBox* sender) { bIsVerticalLCD = sender->isChecked(); }
