@@ -4,8 +4,14 @@
 // subsystem folders). The worker threads share the properties below without
 // locks: the program lock lets only one piece of program code run at a time.
 
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
-#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,19 +24,11 @@
 #include "framework/thread.h"
 #include "framework/timer.h"
 #include "link/console_text.h"
+#include "mainwindow/control_table.h"
 
 class MeterLine;
 enum class HistoryReadEnd : int;
-class QButtonGroup;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QPainter;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
 
 class MAGLYX : public QMainWindow {
   Q_OBJECT
@@ -64,57 +62,55 @@ class MAGLYX : public QMainWindow {
   HistoryReadEnd download_end{};
   std::string download_error;
 
-  // ---- Control accessors, in creation order ------------------------------
-  // Visual controls may be reached only from the user-interface thread; from
-  // a worker they raise ThreadAccessingUIException.
-  fw::Canvas* SimBorder();
-  fw::Canvas* CScreenH();
-  fw::Canvas* S4H();
-  fw::Canvas* S3H();
-  fw::Canvas* S2H();
-  fw::Canvas* S1H();
-  fw::Canvas* CScreenV();
-  fw::Canvas* S4V();
-  fw::Canvas* S3V();
-  fw::Canvas* S2V();
-  fw::Canvas* S1V();
-  QCheckBox* bIsVerticalCheck();
-  QPushButton* ZoomOut();
-  QPushButton* ZoomIn();
-  QPushButton* OnOff();
-  fw::PopupMenu* SerialPortsPopupMenu();
-  QPushButton* ConnectButton();
+  // ---- Control accessors, in the order of the control table (control_table.h) ----
+  // Visual controls only on the user-interface thread; elsewhere they raise
+  // ThreadAccessingUIException. Workers use Serial1 and the timers.
+  fw::Canvas* SimBorder() { return Visual<fw::Canvas>("SimBorder"); }
+  fw::Canvas* CScreenH() { return Visual<fw::Canvas>("CScreenH"); }
+  fw::Canvas* S4H() { return Visual<fw::Canvas>("S4H"); }
+  fw::Canvas* S3H() { return Visual<fw::Canvas>("S3H"); }
+  fw::Canvas* S2H() { return Visual<fw::Canvas>("S2H"); }
+  fw::Canvas* S1H() { return Visual<fw::Canvas>("S1H"); }
+  fw::Canvas* CScreenV() { return Visual<fw::Canvas>("CScreenV"); }
+  fw::Canvas* S4V() { return Visual<fw::Canvas>("S4V"); }
+  fw::Canvas* S3V() { return Visual<fw::Canvas>("S3V"); }
+  fw::Canvas* S2V() { return Visual<fw::Canvas>("S2V"); }
+  fw::Canvas* S1V() { return Visual<fw::Canvas>("S1V"); }
+  QCheckBox* bIsVerticalCheck() { return Visual<QCheckBox>("bIsVerticalCheck"); }
+  QPushButton* ZoomOut() { return Visual<QPushButton>("ZoomOut"); }
+  QPushButton* ZoomIn() { return Visual<QPushButton>("ZoomIn"); }
+  QPushButton* OnOff() { return Visual<QPushButton>("OnOff"); }
+  fw::PopupMenu* SerialPortsPopupMenu() { return Visual<fw::PopupMenu>("SerialPortsPopupMenu"); }
+  QPushButton* ConnectButton() { return Visual<QPushButton>("ConnectButton"); }
   fw::Serial* Serial1();
-  // Serial1 as every request and read of the meter's replies goes through it.
-  MeterLine* Link();
-  fw::Timer* PortListUpdater();
-  fw::TextArea* SerialText();
-  fw::PopupMenu* Command1();
-  QPushButton* SendCommand1();
-  QLineEdit* Command2();
-  QPushButton* SendCommand2();
-  QPushButton* ClearButton();
-  QPushButton* DHButton();
-  QLineEdit* SerialSize();
-  QProgressBar* DownloadProgressBar();
-  fw::Timer* Timer100ms();
+  fw::Timer* PortListUpdater() { return NonVisual<fw::Timer>("PortListUpdater"); }
+  fw::TextArea* SerialText() { return Visual<fw::TextArea>("SerialText"); }
+  fw::PopupMenu* Command1() { return Visual<fw::PopupMenu>("Command1"); }
+  QPushButton* SendCommand1() { return Visual<QPushButton>("SendCommand1"); }
+  QLineEdit* Command2() { return Visual<QLineEdit>("Command2"); }
+  QPushButton* SendCommand2() { return Visual<QPushButton>("SendCommand2"); }
+  QPushButton* ClearButton() { return Visual<QPushButton>("ClearButton"); }
+  QPushButton* DHButton() { return Visual<QPushButton>("DHButton"); }
+  QLineEdit* SerialSize() { return Visual<QLineEdit>("SerialSize"); }
+  QProgressBar* DownloadProgressBar() { return Visual<QProgressBar>("DownloadProgressBar"); }
+  fw::Timer* Timer100ms() { return NonVisual<fw::Timer>("Timer100ms"); }
   fw::Thread* DHThread();
-  fw::Timer* SerialTimer();
-  QLabel* DownloadingLabel();
-  QPushButton* SaveButton();
-  QPushButton* DSButton();
-  QGroupBox* GroupBox1();
-  QRadioButton* SS3();
-  QRadioButton* SS4();
-  QRadioButton* SS1();
-  QRadioButton* SS2();
-  QGroupBox* GroupBox2();
-  QRadioButton* ASCIIButton();
-  QRadioButton* HEXButton();
+  fw::Timer* SerialTimer() { return NonVisual<fw::Timer>("SerialTimer"); }
+  QLabel* DownloadingLabel() { return Visual<QLabel>("DownloadingLabel"); }
+  QPushButton* SaveButton() { return Visual<QPushButton>("SaveButton"); }
+  QPushButton* DSButton() { return Visual<QPushButton>("DSButton"); }
+  QGroupBox* GroupBox1() { return Visual<QGroupBox>("GroupBox1"); }
+  QRadioButton* SS3() { return Visual<QRadioButton>("SS3"); }
+  QRadioButton* SS4() { return Visual<QRadioButton>("SS4"); }
+  QRadioButton* SS1() { return Visual<QRadioButton>("SS1"); }
+  QRadioButton* SS2() { return Visual<QRadioButton>("SS2"); }
+  QGroupBox* GroupBox2() { return Visual<QGroupBox>("GroupBox2"); }
+  QRadioButton* ASCIIButton() { return Visual<QRadioButton>("ASCIIButton"); }
+  QRadioButton* HEXButton() { return Visual<QRadioButton>("HEXButton"); }
   fw::Thread* GSThread();
-  fw::Timer* GSTimer();
-  QPushButton* SyncTime();
-  QPushButton* RefreshPorts();
+  fw::Timer* GSTimer() { return NonVisual<fw::Timer>("GSTimer"); }
+  QPushButton* SyncTime() { return Visual<QPushButton>("SyncTime"); }
+  QPushButton* RefreshPorts() { return Visual<QPushButton>("RefreshPorts"); }
 
   // ---- Event handlers ----------------------------------------------------
   void SimBorder_Paint(fw::Canvas* sender, QPainter& g);
@@ -159,6 +155,8 @@ class MAGLYX : public QMainWindow {
   // Switch the connection-bound controls (and the live mirror's timer).
   void EnableUI();
   void DisableUI();
+  // Serial1 as every request and read of the meter's replies goes through it.
+  MeterLine* Link();
   // Rebuilds the port list when the number of ports changed, probing each
   // port that opens with the version command.
   void PortProbe();
@@ -192,11 +190,20 @@ class MAGLYX : public QMainWindow {
   void Layout();
   void CreateControls();
   void BindEvents();
+  // The control in a row of the table; visual ones only on the user-interface thread.
+  QObject* Control(std::size_t row, bool visual) const;
   template <class T>
-  T* Visual(T* control) const;
+  T* Visual(controls::Named<T> control) const {
+    return static_cast<T*>(Control(control.row, true));
+  }
+  template <class T>
+  T* NonVisual(controls::Named<T> control) const {
+    return static_cast<T*>(Control(control.row, false));
+  }
 
-  struct Controls;
-  std::unique_ptr<Controls> c_;
+  // The controls, the serial line, the meter line on it and the two workers.
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
   // Where the console's last line stands (a pending CR, its length).
   ConsoleLine console_line_;
 };
