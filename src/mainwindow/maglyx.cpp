@@ -18,6 +18,7 @@
 #include "app/main_menu_bar.h"
 #include "framework/dispatch.h"
 #include "framework/exceptions.h"
+#include "link/console_text.h"
 #include "link/meter_line.h"
 
 namespace {
@@ -60,7 +61,8 @@ MAGLYX* MAGLYX::Existing() { return g_window.data(); }
 
 void MAGLYX::Destroy() { delete g_window.data(); }
 
-MAGLYX::MAGLYX() : parts_(std::make_unique<Parts>()) {
+MAGLYX::MAGLYX()
+    : parts_(std::make_unique<Parts>()), console_line_(std::make_unique<ConsoleLine>()) {
   setObjectName(QStringLiteral("MAGLYX"));
   Layout();
   CreateControls();
