@@ -21,6 +21,7 @@ MeterLine::MeterLine(fw::SerialLine& line, Clock clock) : line_(line), clock_(st
 }
 
 std::string MeterLine::ReadAll() {
+  fw::CheckProgramLock(kWhat);
   std::string bytes = line_.ReadAll();
   if (bytes.empty()) return bytes;
   // When it was read, not when it came: a reply is thought to go on a little longer than it
@@ -36,6 +37,7 @@ std::string MeterLine::ReadAll() {
 }
 
 bool MeterLine::Owed() {
+  fw::CheckProgramLock(kWhat);
   if (begun_ && SinceLastByte() >= kPauseMs) {
     owed_.pop_front();  // stopped short: the rest is not coming
     begun_ = false;
@@ -54,6 +56,7 @@ bool MeterLine::Lost(std::uint64_t connection) const {
 }
 
 bool MeterLine::Settle(std::uint64_t connection) {
+  fw::CheckProgramLock(kWhat);
   const std::int64_t start = clock_.nowMs();
   while (!Quiet()) {
     if (Lost(connection) || clock_.nowMs() - start >= kSettleLimitMs) return false;
@@ -64,6 +67,7 @@ bool MeterLine::Settle(std::uint64_t connection) {
 
 ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& frame,
                                    const ReplyRule& rule) {
+  fw::CheckProgramLock(kWhat);
   ExchangeResult result{ExchangeEnd::kNoAnswer, {}};
   // Right after a request that brought nothing, the next goes out without waiting for quiet,
   // and keeps what comes in between: it may be the head of the answer to either request.

@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/program_lock.h"
 #include "framework/serial_line.h"
 
 inline constexpr std::uint8_t kEndMarker = 0xAA;
@@ -73,11 +74,17 @@ class MeterLine {
 
   // The connection open now, 0 when none. A transfer notes it when it begins and passes it on:
   // nothing of it goes out on another connection, even on the same port.
-  std::uint64_t Connection() const { return line_.Connection(); }
+  std::uint64_t Connection() const {
+    fw::CheckProgramLock(kWhat);
+    return line_.Connection();
+  }
   // Every byte received and not yet read, counted against the replies owed.
   std::string ReadAll();
   // Bytes that await no reply (the console's commands).
-  void Write(const std::string& bytes) { line_.Write(bytes); }
+  void Write(const std::string& bytes) {
+    fw::CheckProgramLock(kWhat);
+    line_.Write(bytes);
+  }
   // A reply to an earlier request may still come.
   bool Owed();
   // Drops what has come; true when a request may go out now: nothing is owed and nothing came
@@ -92,6 +99,8 @@ class MeterLine {
                           const ReplyRule& rule);
 
  private:
+  // Program code only, under the program lock: the line's state is shared without locks.
+  static constexpr const char* kWhat = "the meter line";
   enum class Got { kWhole, kNothing, kUnusable, kLost };
   Got Collect(std::uint64_t connection, const ReplyRule& rule, std::string& got);
   bool Lost(std::uint64_t connection) const;

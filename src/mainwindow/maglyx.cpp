@@ -18,6 +18,7 @@
 #include "app/main_menu_bar.h"
 #include "framework/dispatch.h"
 #include "framework/exceptions.h"
+#include "framework/program_lock.h"
 #include "link/console_text.h"
 #include "link/meter_line.h"
 
@@ -306,16 +307,43 @@ void MAGLYX::BindEvents() {
   bind(RefreshPorts(), &MAGLYX::RefreshPorts_Action);
 }
 
+namespace {
+
+// Off the user-interface thread only workers run, and they run program code only: there the
+// window is reached with the lock or not at all. The user-interface thread reaches controls
+// between handlers too (the event loop, and tests that act as the user), so the check leaves it
+// alone; its handlers run under the lock by the way they are bound.
+void CheckReach(const char* what) {
+  if constexpr (fw::kCheckProgramLock) {
+    if (!fw::IsUserInterfaceThread()) fw::CheckProgramLock(what);
+  }
+}
+
+}  // namespace
+
 QObject* MAGLYX::Control(std::size_t row, bool visual) const {
+  CheckReach(controls::kTable[row].name);
   if (visual && !fw::IsUserInterfaceThread())
     throw fw::ThreadAccessingUIException("a control was touched from a worker thread");
   return parts_->controls[row];
 }
 
-fw::Serial* MAGLYX::Serial1() { return &parts_->Serial1; }
-fw::Thread* MAGLYX::DHThread() { return &parts_->DHThread; }
-fw::Thread* MAGLYX::GSThread() { return &parts_->GSThread; }
-MeterLine* MAGLYX::Link() { return &parts_->link; }
+fw::Serial* MAGLYX::Serial1() {
+  CheckReach("Serial1");
+  return &parts_->Serial1;
+}
+fw::Thread* MAGLYX::DHThread() {
+  CheckReach("DHThread");
+  return &parts_->DHThread;
+}
+fw::Thread* MAGLYX::GSThread() {
+  CheckReach("GSThread");
+  return &parts_->GSThread;
+}
+MeterLine* MAGLYX::Link() {
+  CheckReach("the meter line");
+  return &parts_->link;
+}
 
 void MAGLYX::closeEvent(QCloseEvent* event) {
   fw::Dispatch([this] { Event_Close(); });
