@@ -146,36 +146,26 @@ consteval bool ParentsComeFirst() {
 }
 static_assert(kCount == 46 && ParentsComeFirst());
 
+// The class of each kind of control, in the order of Class.
+template <class... Types>
+struct ClassList {};
+using Classes =
+    ClassList<fw::Canvas, QCheckBox, QPushButton, fw::PopupMenu, fw::TextArea, QLineEdit,
+              QProgressBar, QLabel, QGroupBox, QRadioButton, fw::Serial, fw::Timer, fw::Thread>;
+
+// The kind of control whose class is T: its place in Classes.
+template <class T, class... Types>
+consteval Class ClassIn(ClassList<Types...>) {
+  int kind = 0;
+  for (const bool same : {std::is_same_v<T, Types>...}) {
+    if (same) return static_cast<Class>(kind);
+    ++kind;
+  }
+  throw "not a control class";
+}
 template <class T>
 consteval Class ClassOf() {
-  if constexpr (std::is_same_v<T, fw::Canvas>)
-    return kCanvas;
-  else if constexpr (std::is_same_v<T, QCheckBox>)
-    return kCheckBox;
-  else if constexpr (std::is_same_v<T, QPushButton>)
-    return kPushButton;
-  else if constexpr (std::is_same_v<T, fw::PopupMenu>)
-    return kPopupMenu;
-  else if constexpr (std::is_same_v<T, fw::TextArea>)
-    return kTextArea;
-  else if constexpr (std::is_same_v<T, QLineEdit>)
-    return kTextField;
-  else if constexpr (std::is_same_v<T, QProgressBar>)
-    return kProgressBar;
-  else if constexpr (std::is_same_v<T, QLabel>)
-    return kLabel;
-  else if constexpr (std::is_same_v<T, QGroupBox>)
-    return kGroupBox;
-  else if constexpr (std::is_same_v<T, QRadioButton>)
-    return kRadioButton;
-  else if constexpr (std::is_same_v<T, fw::Serial>)
-    return kSerial;
-  else if constexpr (std::is_same_v<T, fw::Timer>)
-    return kTimer;
-  else if constexpr (std::is_same_v<T, fw::Thread>)
-    return kThread;
-  else
-    static_assert(!std::is_same_v<T, T>, "not a control class");
+  return ClassIn<T>(Classes{});
 }
 
 // A control of class T, found in the table by its name while the program is compiled.
