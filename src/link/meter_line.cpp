@@ -56,7 +56,6 @@ bool MeterLine::Lost(std::uint64_t connection) const {
 }
 
 bool MeterLine::Settle(std::uint64_t connection) {
-  fw::CheckProgramLock(kWhat);
   const std::int64_t start = clock_.nowMs();
   while (!Quiet()) {
     if (Lost(connection) || clock_.nowMs() - start >= kSettleLimitMs) return false;

@@ -90,9 +90,6 @@ class MeterLine {
   // Drops what has come; true when a request may go out now: nothing is owed and nothing came
   // for kQuietMs.
   bool Quiet();
-  // Waits, dropping what comes, until Quiet(); false when `connection` is gone, or the line
-  // never falls quiet.
-  bool Settle(std::uint64_t connection);
   // Sends `frame` until a whole reply has come, up to rule.requests times, each time only when
   // the line is quiet (or right after a request that brought nothing, where the rule allows).
   ExchangeResult Exchange(std::uint64_t connection, const std::string& frame,
@@ -102,6 +99,9 @@ class MeterLine {
   // Program code only, under the program lock: the line's state is shared without locks.
   static constexpr const char* kWhat = "the meter line";
   enum class Got { kWhole, kNothing, kUnusable, kLost };
+  // Waits, dropping what comes, until Quiet(); false when `connection` is gone, or the line
+  // never falls quiet.
+  bool Settle(std::uint64_t connection);
   Got Collect(std::uint64_t connection, const ReplyRule& rule, std::string& got);
   bool Lost(std::uint64_t connection) const;
   std::int64_t SinceLastByte() const { return clock_.nowMs() - lastByteAt_; }
