@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "../tests/support/window_seam.h"
 #include "framework/program_lock.h"
 #include "mainwindow/maglyx.h"
 
@@ -33,7 +34,7 @@ void Fill(MAGLYX& window, std::size_t chars) {
   for (std::size_t now = 0; now < chars; now = window.SerialText()->Length()) {
     // A byte is one character in ASCII, at least three in HEX.
     const std::size_t bytes = std::min(piece.size(), (chars - now) / (hex ? 3 : 1) + 1);
-    window.ShowReceived(piece.substr(0, bytes));
+    WindowSeam::ShowReceived(window, piece.substr(0, bytes));
   }
   QApplication::processEvents();  // the fill's own repaint, not a tick's
 }
@@ -50,7 +51,7 @@ void ConsoleTick(benchmark::State& state) {
   double chars = 0, refills = 0;
   for (auto _ : state) {
     chars += window.SerialText()->Length();
-    window.ShowReceived(chunk);
+    WindowSeam::ShowReceived(window, chunk);
     QApplication::processEvents();  // the repaint a tick causes
     if (static_cast<std::size_t>(window.SerialText()->Length()) > size + size / 20) {
       state.PauseTiming();

@@ -11,6 +11,7 @@
 using namespace meter_timings;
 
 int main() {
+  fw::ProgramLockHolder lock;  // the transfers are program code
   const char* readEnds[] = {"read", "did not answer", "replies unusable", "line lost"};
   const char* fetchEnds[] = {"no information", "empty slot", "no image", "exact", "line lost"};
   std::printf("| meter | history | time | screenshot | time | mirror: frames shown (wrong) |\n");

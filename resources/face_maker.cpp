@@ -1,7 +1,7 @@
 // Draws the two meter faces of the live mirror: a hand-held field meter seen
 // from the front, landscape (261 x 136 points) and portrait (136 x 261).
 // The display picture lands in the LCD window and the key canvases lie over
-// the four keys, so both are placed exactly where the window puts them.
+// the four keys: sizes and places come from the window's own face geometry.
 // Each face is written at 1x and at 2x (name@2x.png) for high-density screens.
 
 #include <QFont>
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "../src/mainwindow/face_geometry.h"
+
 namespace {
 
 struct FaceLayout {
@@ -23,6 +25,17 @@ struct FaceLayout {
   std::vector<QRect> keys;  // key 1 first
   bool portrait;
 };
+
+// A face in its own coordinates: the window's key canvases less the face
+// canvas's own position.
+FaceLayout Layout(const char* name, const FaceGeometry& face, bool portrait) {
+  const Box& c = face.canvas;
+  const Box& d = face.display;
+  FaceLayout layout{name, {c.width, c.height}, {d.left, d.top, d.width, d.height}, {}, portrait};
+  for (const Box& k : face.keys)
+    layout.keys.emplace_back(k.left - c.left, k.top - c.top, k.width, k.height);
+  return layout;
+}
 
 const QColor kBodyTop(58, 66, 78);
 const QColor kBodyBottom(34, 39, 47);
@@ -179,20 +192,8 @@ bool Write(const FaceLayout& f, int scale, const QString& folder) {
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-  // Positions in face coordinates: the window's key canvases less the face
-  // canvas's own position.
-  const FaceLayout horizontal{
-      "MXR420H",
-      {261, 136},
-      {40, 36, 128, 64},
-      {{198, 89, 21, 17}, {198, 68, 21, 17}, {198, 47, 21, 17}, {198, 26, 21, 17}},
-      false};
-  const FaceLayout vertical{
-      "MXR420V",
-      {136, 261},
-      {36, 40, 64, 128},
-      {{26, 197, 21, 17}, {49, 197, 21, 17}, {72, 197, 21, 17}, {95, 197, 21, 17}},
-      true};
+  const FaceLayout horizontal = Layout("MXR420H", kHorizontalFace, false);
+  const FaceLayout vertical = Layout("MXR420V", kVerticalFace, true);
   bool ok = true;
   for (const FaceLayout* f : {&horizontal, &vertical})
     for (int scale : {1, 2}) ok = Write(*f, scale, folder) && ok;

@@ -39,8 +39,6 @@ std::string Application::VersionText() const {
 
 void Application::SleepCurrentThread(int ms) const { fw::SleepCurrentThread(ms); }
 
-void Application::Quit(int exitCode) { fw::Quit(exitCode); }
-
 void Quit(int exitCode) { QCoreApplication::exit(exitCode); }
 
 void Application::Register(Application* app) { g_registered.store(app); }

@@ -16,11 +16,6 @@ struct VersionData {
   int major = 0;
   int minor = 0;
   int bug = 0;
-  int nonReleaseVersion = 0;
-  int stageCode = 0;
-  std::string shortVersion;
-  std::string longVersion;
-  std::string packageInfo;
 };
 
 class Application {
@@ -35,7 +30,6 @@ class Application {
   Application& operator=(const Application&) = delete;
 
   void SetVersionData(const VersionData& version) { version_ = version; }
-  const VersionData& Version() const { return version_; }
   std::string VersionText() const;  // "major.minor.bug"
 
   void SetMenuBar(QMenuBar* bar) { menu_bar_ = bar; }
@@ -43,9 +37,6 @@ class Application {
 
   // Sleeps the calling thread; see fw::SleepCurrentThread.
   void SleepCurrentThread(int ms) const;
-
-  // Asks the event loop to end with this exit code.
-  void Quit(int exitCode = 0);
 
   // Registration: the one application object of the process.
   static void Register(Application* app);

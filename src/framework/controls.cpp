@@ -64,6 +64,14 @@ void TextArea::SetScrollPosition(int line) { verticalScrollBar()->setValue(line)
 
 namespace {
 
+// A row's text on one line: control characters as spaces, none at either end.
+QString SingleLine(QString text) {
+  for (QChar& ch : text) {
+    if (ch.category() == QChar::Other_Control) ch = QChar(' ');
+  }
+  return text.trimmed();
+}
+
 class SingleLineDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -71,7 +79,7 @@ class SingleLineDelegate : public QStyledItemDelegate {
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
-    option->text = PopupMenu::SingleLine(option->text);
+    option->text = SingleLine(option->text);
   }
 };
 
@@ -107,13 +115,6 @@ void PopupMenu::resizeEvent(QResizeEvent* event) {
 void PopupMenu::changeEvent(QEvent* event) {
   QComboBox::changeEvent(event);
   if (event->type() == QEvent::FontChange) UpdateToolTip();
-}
-
-QString PopupMenu::SingleLine(QString text) {
-  for (QChar& ch : text) {
-    if (ch.category() == QChar::Other_Control) ch = QChar(' ');
-  }
-  return text.trimmed();
 }
 
 void PopupMenu::paintEvent(QPaintEvent*) {

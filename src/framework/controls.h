@@ -56,7 +56,6 @@ class PopupMenu : public QComboBox {
   Q_OBJECT
  public:
   explicit PopupMenu(QWidget* parent = nullptr);
-  static QString SingleLine(QString text);
   void showPopup() override;
 
  protected:

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <typeinfo>
 
 #include "framework/coop_internal.h"
@@ -33,20 +34,7 @@ void ShowReport(const std::string& text) {
   }
 }
 
-}  // namespace
-
-void Dispatch(const std::function<void()>& code) {
-  try {
-    ProgramLockHolder hold;
-    code();
-  } catch (const coop::ThreadKilled&) {
-    // A worker that was killed must keep unwinding to its end.
-    throw;
-  } catch (...) {
-    ReportUnhandledException(std::current_exception());
-  }
-}
-
+// Text that the report shows for an exception.
 std::string DescribeException(std::exception_ptr error) {
   if (!error) return "Unhandled exception (none recorded)";
   try {
@@ -59,6 +47,20 @@ std::string DescribeException(std::exception_ptr error) {
   } catch (...) {
     const std::type_info* type = abi::__cxa_current_exception_type();
     return "Unhandled exception of type " + (type ? TypeName(*type) : std::string("unknown"));
+  }
+}
+
+}  // namespace
+
+void Dispatch(const std::function<void()>& code) {
+  try {
+    ProgramLockHolder hold;
+    code();
+  } catch (const coop::ThreadKilled&) {
+    // A worker that was killed must keep unwinding to its end.
+    throw;
+  } catch (...) {
+    ReportUnhandledException(std::current_exception());
   }
 }
 

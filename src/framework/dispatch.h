@@ -3,7 +3,6 @@
 
 #include <exception>
 #include <functional>
-#include <string>
 
 namespace fw {
 
@@ -18,8 +17,5 @@ void Dispatch(const std::function<void()>& code);
 // the user-interface thread the box shows before this returns; from a worker
 // it is posted to the user-interface thread. Safe to call from any thread.
 void ReportUnhandledException(std::exception_ptr error);
-
-// Text that the report shows for an exception.
-std::string DescribeException(std::exception_ptr error);
 
 }  // namespace fw

@@ -163,36 +163,25 @@ void FolderItem::Delete() const {
   if (!removed) Fail(ENOENT, "Cannot delete", path_);
 }
 
-std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
-  return std::unique_ptr<TextOutputStream>(
-      new TextOutputStream(MakeFile(file, /*replace=*/true), file.Path()));
-}
+OutputFile::OutputFile(const FolderItem& file, bool replace)
+    : file_(MakeFile(file, replace)), path_(file.Path()) {}
 
-TextOutputStream::~TextOutputStream() {
+OutputFile::~OutputFile() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void TextOutputStream::Write(std::string_view text) {
-  WriteBytes(file_, path_, text.data(), text.size());
-}
-
-void TextOutputStream::Close() { CloseFile(file_, path_); }
-
-std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
-  return std::unique_ptr<BinaryStream>(
-      new BinaryStream(MakeFile(file, /*replace=*/overwrite), file.Path()));
-}
-
-BinaryStream::~BinaryStream() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
-void BinaryStream::WriteUInt8(std::uint8_t value) { WriteBytes(file_, path_, &value, 1); }
-
-void BinaryStream::Write(std::string_view bytes) {
+void OutputFile::Write(std::string_view bytes) {
   WriteBytes(file_, path_, bytes.data(), bytes.size());
 }
 
-void BinaryStream::Close() { CloseFile(file_, path_); }
+void OutputFile::Close() { CloseFile(file_, path_); }
+
+std::unique_ptr<TextOutputStream> TextOutputStream::Create(const FolderItem& file) {
+  return std::unique_ptr<TextOutputStream>(new TextOutputStream(file));
+}
+
+std::unique_ptr<BinaryStream> BinaryStream::Create(const FolderItem& file, bool overwrite) {
+  return std::unique_ptr<BinaryStream>(new BinaryStream(file, overwrite));
+}
 
 }  // namespace fw

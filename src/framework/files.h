@@ -4,7 +4,6 @@
 // also a write past the process's file-size limit (EFBIG), which would
 // otherwise end the process.
 
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -21,7 +20,6 @@ class FolderItem {
   FolderItem() = default;
   explicit FolderItem(std::filesystem::path path) : path_(std::move(path)) {}
   const std::filesystem::path& Path() const { return path_; }
-  std::string Name() const { return path_.filename().string(); }
   bool Exists() const;
   // True when nothing is there yet or the path names a regular file (also
   // through a link). A folder, device node, FIFO or socket is none of the
@@ -39,45 +37,48 @@ class FolderItem {
   std::filesystem::path path_;
 };
 
-class TextOutputStream {
+// A file being written, new: what the text and the binary stream share.
+class OutputFile {
+ public:
+  virtual ~OutputFile();  // closes quietly if still open
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Writes the bytes unchanged, adding no line end.
+  void Write(std::string_view bytes);
+  // Flushes and closes; IOException when the data could not be written (a
+  // full disk shows here at the latest). A second Close does nothing.
+  void Close();
+
+ protected:
+  // Creates the file (see the streams' Create).
+  OutputFile(const FolderItem& file, bool replace);
+
+ private:
+  std::FILE* file_;
+  std::filesystem::path path_;  // named in error messages
+};
+
+class TextOutputStream : public OutputFile {
  public:
   // Creates the file, in place of a regular file of that name; IOException
   // when it cannot, when the path is not a regular file, and when anything
   // else is at the name by the time of the creation (a link put there is
   // never written through).
   static std::unique_ptr<TextOutputStream> Create(const FolderItem& file);
-  ~TextOutputStream();  // closes quietly if still open
-  // Writes the text unchanged, adding no line end.
-  void Write(std::string_view text);
-  // Flushes and closes; IOException when the data could not be written (a
-  // full disk shows here at the latest). A second Close does nothing.
-  void Close();
-  bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  TextOutputStream(std::FILE* file, std::filesystem::path path)
-      : file_(file), path_(std::move(path)) {}
-  std::FILE* file_;
-  std::filesystem::path path_;  // named in error messages
+  explicit TextOutputStream(const FolderItem& file) : OutputFile(file, true) {}
 };
 
-class BinaryStream {
+class BinaryStream : public OutputFile {
  public:
   // Creates the file; without overwrite an existing file is an IOException
   // with kFileAlreadyExistsError. With overwrite, as TextOutputStream::Create;
   // a path that is not a regular file is refused either way.
   static std::unique_ptr<BinaryStream> Create(const FolderItem& file, bool overwrite);
-  ~BinaryStream();  // closes quietly if still open
-  void WriteUInt8(std::uint8_t value);
-  void Write(std::string_view bytes);
-  // As TextOutputStream::Close.
-  void Close();
-  bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  BinaryStream(std::FILE* file, std::filesystem::path path) : file_(file), path_(std::move(path)) {}
-  std::FILE* file_;
-  std::filesystem::path path_;  // named in error messages
+  BinaryStream(const FolderItem& file, bool overwrite) : OutputFile(file, overwrite) {}
 };
 
 }  // namespace fw

@@ -110,16 +110,6 @@ std::string Str(std::int64_t value) {
   return std::string(buffer, last);
 }
 
-std::string Str(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isfinite(value) && value == std::trunc(value) && std::fabs(value) <= 1e15) {
-    return Str(static_cast<std::int64_t>(value));
-  }
-  char buffer[64];
-  const auto [last, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, last);
-}
-
 double Val(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;

@@ -33,11 +33,6 @@ void FormatTo(std::string& out, double value, std::string_view pattern);
 // Plain decimal text of an integer.
 std::string Str(std::int64_t value);
 
-// Plain decimal text of a double as a counter shows it: integral values up to 1e15 in magnitude
-// exactly as integers ("19", "1048576"), any other value in the shortest text that reads back
-// to the same double.
-std::string Str(double value);
-
 // Reads the decimal number at the start of `text` (after leading spaces and tabs): an optional
 // sign, digits and an optional fraction. Anything after it is ignored; no number gives 0.
 double Val(std::string_view text);

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "framework/coop_internal.h"
@@ -98,6 +100,12 @@ void ProgramLock::Yield() {
   g_turn.notify_all();
   AwaitTurn(lock, ticket);
   t_depth = depth;
+}
+
+void RequireProgramLock(const char* what) {
+  if (t_depth > 0) return;
+  std::fprintf(stderr, "maglyx: %s was reached without the program lock\n", what);
+  std::abort();
 }
 
 int coop::ProgramLockWaiterCount() { return g_waiting.load(std::memory_order_relaxed); }

@@ -27,6 +27,23 @@ class ProgramLock {
   static void Yield();
 };
 
+// Where program code reaches shared state (the window's controls, the meter line), debug builds
+// check that it holds the lock, and so do builds with MAGLYX_CHECK_LOCK defined (the sanitizer
+// builds of the tests). Code that got there without the lock could run at the same time as other
+// program code: the check stops the process with a message naming what was reached.
+#if !defined(NDEBUG) || defined(MAGLYX_CHECK_LOCK)
+inline constexpr bool kCheckProgramLock = true;
+#else
+inline constexpr bool kCheckProgramLock = false;
+#endif
+
+// Stops the process, naming `what`, unless the calling thread holds the lock.
+void RequireProgramLock(const char* what);
+
+inline void CheckProgramLock(const char* what) {
+  if constexpr (kCheckProgramLock) RequireProgramLock(what);
+}
+
 class ProgramLockHolder {
  public:
   ProgramLockHolder() { ProgramLock::Acquire(); }

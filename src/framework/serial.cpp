@@ -278,8 +278,6 @@ void Serial::SetSerialPort(const SerialPort& port) {
   impl_->port = port;
 }
 
-const SerialPort& Serial::Port() const { return impl_->port; }
-
 bool Serial::Open() {
   std::lock_guard lock(impl_->mutex);
   impl_->CloseLocked();

@@ -33,7 +33,6 @@ class Serial : public SerialLine {
 
   // The port that the next Open opens.
   void SetSerialPort(const SerialPort& port);
-  const SerialPort& Port() const;
 
   // Opens the chosen port raw at the line settings, held exclusively; false
   // when it cannot be opened. Opening an open line closes it first.

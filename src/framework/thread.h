@@ -26,7 +26,6 @@ class Thread {
   // Recorded only; scheduling is by arrival order at the lock.
   int Priority() const { return priority_; }
   void SetPriority(int priority) { priority_ = priority; }
-  const std::string& Name() const { return name_; }
 
   // Starts the Run event on a new std::thread. Nothing happens while the thread
   // is already running; a finished thread starts again.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "framework/dispatch.h"
+#include "framework/scope_exit.h"
 
 namespace fw {
 
@@ -11,8 +12,6 @@ Timer::Timer(QObject* parent) : QObject(parent) {
   timer_.setTimerType(Qt::PreciseTimer);
   connect(&timer_, &QTimer::timeout, this, &Timer::Tick);
 }
-
-int Timer::Period() const { return period_.load(); }
 
 void Timer::SetPeriod(int ms) {
   period_.store(std::max(ms, 0));
@@ -39,7 +38,6 @@ void Timer::Apply() {
     timer_.stop();
     return;
   }
-  timer_.setSingleShot(mode == kModeSingle);
   const int period = period_.load();
   if (!timer_.isActive() || timer_.interval() != period) {
     timer_.start(period);
@@ -52,14 +50,10 @@ void Timer::Tick() {
     // The mode may have been switched off while this tick waited for the lock.
     const int mode = mode_.load();
     if (mode == kModeOff || in_action_) return;
-    if (mode == kModeSingle) mode_.store(kModeOff);
     // An Action that opens a modal box lets the event loop run; the same
     // timer must not start its Action again inside it.
     in_action_ = true;
-    struct Clear {
-      bool& flag;
-      ~Clear() { flag = false; }
-    } clear{in_action_};
+    const ScopeExit clear([this] { in_action_ = false; });
     if (Action) Action();
   });
 }

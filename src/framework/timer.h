@@ -13,12 +13,10 @@ class Timer : public QObject {
   Q_OBJECT
  public:
   static constexpr int kModeOff = 0;
-  static constexpr int kModeSingle = 1;    // once, then the mode is off again
-  static constexpr int kModeMultiple = 2;  // repeating every Period
+  static constexpr int kModeMultiple = 2;  // repeating every period
 
   explicit Timer(QObject* parent = nullptr);
 
-  int Period() const;
   void SetPeriod(int ms);
   int Mode() const;
   // May be called from any thread that holds the program lock. Takes effect at

@@ -130,12 +130,6 @@ void MAGLYX::SaveButton_Action(QPushButton* sender) {
   download_save = true;
 }
 
-void MAGLYX::Timer100ms_Action(fw::Timer*) {
-  NoticeLostPort();
-  ShowHistoryProgress();
-  ShowScreenMirror();
-}
-
 void MAGLYX::ShowHistoryProgress() {
   DownloadingLabel()->setText(
       QString::fromStdString("Downloading..." + Kilobytes(download_progress) + " KB"));

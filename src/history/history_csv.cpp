@@ -31,19 +31,14 @@ void AppendTwoDigits(std::string& out, std::uint8_t value) {
   AppendUnsigned(out, value);
 }
 
+// "_20yy/mm/dd hh:mi:ss" from year, month, day, hour, minute and second.
 void AppendStamp(std::string& out, const std::uint8_t* p) {
+  static constexpr char kSeparators[] = "// ::";
   out += "_20";
-  AppendTwoDigits(out, p[0]);
-  out += '/';
-  AppendTwoDigits(out, p[1]);
-  out += '/';
-  AppendTwoDigits(out, p[2]);
-  out += ' ';
-  AppendTwoDigits(out, p[3]);
-  out += ':';
-  AppendTwoDigits(out, p[4]);
-  out += ':';
-  AppendTwoDigits(out, p[5]);
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0) out += kSeparators[i - 1];
+    AppendTwoDigits(out, p[i]);
+  }
 }
 
 void AppendSample(std::string& out, const std::uint8_t* p) {

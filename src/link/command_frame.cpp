@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-std::string CommandFrame(std::string_view name) { return CommandFrame(name, {}); }
-
 std::string CommandFrame(std::string_view name, std::string_view argument) {
   std::string frame;
   frame.reserve(name.size() + argument.size() + 3);

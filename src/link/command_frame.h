@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-std::string CommandFrame(std::string_view name);
 std::string CommandFrame(std::string_view name, std::string_view argument);
 
 // Read one 4096-byte page of the logging memory: "<SPIR", the address as three bytes (most
@@ -22,10 +21,6 @@ std::string ScreenshotInfoFrame(int slot);
 std::string ScreenshotImageFrame(int slot);
 
 inline constexpr std::string_view kGetVersionFrame = "<GETVER>>";
-inline constexpr std::string_view kGetSerialFrame = "<GETSERIAL>>";
-inline constexpr std::string_view kDsidFrame = "<DSID>>";
-inline constexpr std::string_view kFactoryResetFrame = "<FACTORYRESET>>";
-inline constexpr std::string_view kRebootFrame = "<REBOOT>>";
 inline constexpr std::string_view kGetScreenFrame = "<GETSCREEN>>";
 inline constexpr std::string_view kKey0Frame = "<KEY0>>";
 inline constexpr std::string_view kKey1Frame = "<KEY1>>";

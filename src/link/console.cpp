@@ -30,8 +30,8 @@ void MAGLYX::SerialTimer_Action(fw::Timer*) {
 void MAGLYX::ShowReceived(const std::string& s) {
   // Only the new bytes are added: the console may hold megabytes, and a tick
   // must cost the same then as at start.
-  SerialText()->AppendText(ASCIIButton()->isChecked() ? ConsoleAsciiText(s, console_line_)
-                                                      : ConsoleHexText(s, console_line_));
+  SerialText()->AppendText(ASCIIButton()->isChecked() ? ConsoleAsciiText(s, *console_line_)
+                                                      : ConsoleHexText(s, *console_line_));
   // Counted as an integer: exact at any size.
   const auto count =
       static_cast<std::int64_t>(std::llround(fw::Val(SerialSize()->text().toStdString())));
@@ -52,7 +52,7 @@ void MAGLYX::SendCommand2_Action(QPushButton*) {
 void MAGLYX::ClearButton_Action(QPushButton*) {
   SerialText()->SetText(QString());
   SerialSize()->setText(QStringLiteral("0"));
-  console_line_ = {};
+  *console_line_ = {};
   Link()->ReadAll();
 }
 

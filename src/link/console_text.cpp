@@ -1,8 +1,11 @@
 #include "link/console_text.h"
 
-namespace {
+#include <algorithm>
+#include <string>
 
-const char* const kHexDigits = "0123456789ABCDEF";
+#include "framework/format.h"
+
+namespace {
 
 void SwitchView(ConsoleLine& line, bool hex) {
   if (line.hex == hex) return;
@@ -38,18 +41,19 @@ QString ConsoleAsciiText(std::string_view bytes, ConsoleLine& line) {
 
 QString ConsoleHexText(std::string_view bytes, ConsoleLine& line) {
   SwitchView(line, true);
-  QString text;
-  text.reserve(static_cast<qsizetype>(bytes.size() * 3 + bytes.size() / kHexBytesPerLine + 1));
-  for (const char ch : bytes) {
-    const auto byte = static_cast<unsigned char>(ch);
+  std::string text;
+  text.reserve(bytes.size() * 3 + bytes.size() / kHexBytesPerLine + 1);
+  while (!bytes.empty()) {
     if (line.column == kHexBytesPerLine) {
-      text += QChar('\n');
+      text += '\n';
       line.column = 0;
     }
-    text += QChar(kHexDigits[byte >> 4]);
-    text += QChar(kHexDigits[byte & 0xF]);
-    text += QChar(' ');
-    ++line.column;
+    // The rest of the current line at most, each byte followed by a space.
+    const std::size_t n = std::min(bytes.size(), std::size_t(kHexBytesPerLine - line.column));
+    text += fw::EncodeHex(bytes.substr(0, n), true);
+    text += ' ';
+    line.column += static_cast<int>(n);
+    bytes.remove_prefix(n);
   }
-  return text;
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }

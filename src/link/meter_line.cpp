@@ -7,19 +7,21 @@ namespace {
 // A line that never falls quiet (noise without end) is given up after this long.
 constexpr int kSettleLimitMs = 3 * MeterLine::kSilenceMs;
 
-}  // namespace
-
+// Whether `reply` has the exact length and, where the rule asks for it, the end marker.
 bool ReplyFits(std::string_view reply, const ReplyRule& rule) {
   if (reply.size() != rule.length) return false;
   return !rule.endMarker ||
          (!reply.empty() && static_cast<std::uint8_t>(reply.back()) == kEndMarker);
 }
 
+}  // namespace
+
 MeterLine::MeterLine(fw::SerialLine& line, Clock clock) : line_(line), clock_(std::move(clock)) {
   lastByteAt_ = lastRequestAt_ = clock_.nowMs() - kSilenceMs;
 }
 
 std::string MeterLine::ReadAll() {
+  fw::CheckProgramLock(kWhat);
   std::string bytes = line_.ReadAll();
   if (bytes.empty()) return bytes;
   // When it was read, not when it came: a reply is thought to go on a little longer than it
@@ -35,6 +37,7 @@ std::string MeterLine::ReadAll() {
 }
 
 bool MeterLine::Owed() {
+  fw::CheckProgramLock(kWhat);
   if (begun_ && SinceLastByte() >= kPauseMs) {
     owed_.pop_front();  // stopped short: the rest is not coming
     begun_ = false;
@@ -63,12 +66,13 @@ bool MeterLine::Settle(std::uint64_t connection) {
 
 ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& frame,
                                    const ReplyRule& rule) {
-  ExchangeResult result{ExchangeEnd::kNoAnswer, {}, 0};
+  fw::CheckProgramLock(kWhat);
+  ExchangeResult result{ExchangeEnd::kNoAnswer, {}};
   // Right after a request that brought nothing, the next goes out without waiting for quiet,
   // and keeps what comes in between: it may be the head of the answer to either request.
   bool again = false;
   std::string got;
-  while (result.requests < rule.requests) {
+  for (int requests = 0; requests < rule.requests; ++requests) {
     if (!again) {
       const bool quiet = Settle(connection);
       if (Lost(connection)) break;
@@ -82,7 +86,6 @@ ExchangeResult MeterLine::Exchange(std::uint64_t connection, const std::string& 
     Owed();  // what silence has written off stays off
     owed_.push_back(rule.length);
     lastRequestAt_ = clock_.nowMs();
-    ++result.requests;
     got.clear();
     switch (Collect(connection, rule, got)) {
       case Got::kWhole:

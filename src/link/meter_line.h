@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/program_lock.h"
 #include "framework/serial_line.h"
 
 inline constexpr std::uint8_t kEndMarker = 0xAA;
@@ -42,9 +43,6 @@ struct ReplyRule {
   bool awaitRest;       // a reply that stopped short: wait for the rest rather than give it up
 };
 
-// Whether `reply` has the exact length and, where the rule asks for it, the end marker.
-bool ReplyFits(std::string_view reply, const ReplyRule& rule);
-
 enum class ExchangeEnd {
   kReply,     // a whole reply came
   kNoAnswer,  // not one byte came
@@ -55,7 +53,6 @@ enum class ExchangeEnd {
 struct ExchangeResult {
   ExchangeEnd end;
   std::string reply;  // with kReply only
-  int requests;       // requests sent
 };
 
 class MeterLine {
@@ -77,26 +74,34 @@ class MeterLine {
 
   // The connection open now, 0 when none. A transfer notes it when it begins and passes it on:
   // nothing of it goes out on another connection, even on the same port.
-  std::uint64_t Connection() const { return line_.Connection(); }
+  std::uint64_t Connection() const {
+    fw::CheckProgramLock(kWhat);
+    return line_.Connection();
+  }
   // Every byte received and not yet read, counted against the replies owed.
   std::string ReadAll();
   // Bytes that await no reply (the console's commands).
-  void Write(const std::string& bytes) { line_.Write(bytes); }
+  void Write(const std::string& bytes) {
+    fw::CheckProgramLock(kWhat);
+    line_.Write(bytes);
+  }
   // A reply to an earlier request may still come.
   bool Owed();
   // Drops what has come; true when a request may go out now: nothing is owed and nothing came
   // for kQuietMs.
   bool Quiet();
-  // Waits, dropping what comes, until Quiet(); false when `connection` is gone, or the line
-  // never falls quiet.
-  bool Settle(std::uint64_t connection);
   // Sends `frame` until a whole reply has come, up to rule.requests times, each time only when
   // the line is quiet (or right after a request that brought nothing, where the rule allows).
   ExchangeResult Exchange(std::uint64_t connection, const std::string& frame,
                           const ReplyRule& rule);
 
  private:
+  // Program code only, under the program lock: the line's state is shared without locks.
+  static constexpr const char* kWhat = "the meter line";
   enum class Got { kWhole, kNothing, kUnusable, kLost };
+  // Waits, dropping what comes, until Quiet(); false when `connection` is gone, or the line
+  // never falls quiet.
+  bool Settle(std::uint64_t connection);
   Got Collect(std::uint64_t connection, const ReplyRule& rule, std::string& got);
   bool Lost(std::uint64_t connection) const;
   std::int64_t SinceLastByte() const { return clock_.nowMs() - lastByteAt_; }

@@ -11,6 +11,12 @@ void MAGLYX::Event_Close() {
   fw::Quit(0);
 }
 
+void MAGLYX::Timer100ms_Action(fw::Timer*) {
+  NoticeLostPort();       // link/connection.cpp
+  ShowHistoryProgress();  // history/download_control.cpp
+  ShowScreenMirror();     // screen/meter_faces.cpp
+}
+
 void MAGLYX::ScrollDown(fw::TextArea* ta) {
   const int n = ta->Length();
   int line = ta->LineNumAtCharPos(n);

@@ -2,6 +2,7 @@
 // once on the worker thread GSThread and makes the two display pictures.
 
 #include "app/app.h"
+#include "framework/scope_exit.h"
 #include "framework/thread.h"
 #include "link/command_frame.h"
 #include "mainwindow/maglyx.h"
@@ -33,24 +34,20 @@ void MAGLYX::CaptureScreen(MeterLine& line) {
   // The end steps run however the capture ends, a failure included: a flag
   // left True or a console left stopped would silence the console and the
   // mirror for good and hold both downloads in their wait for the flag.
-  struct EndSteps {
-    MAGLYX* window;
-    MeterLine& line;
-    ~EndSteps() {
-      // Called during unwinding too (a killed worker at shutdown): nothing may
-      // escape from here.
-      try {
-        // Anything that came meanwhile must not reach the console.
-        line.ReadAll();
-      } catch (...) {
-      }
-      window->GSThreadRunning = false;
-      try {
-        window->SerialTimer()->SetMode(fw::Timer::kModeMultiple);
-      } catch (...) {
-      }
+  const fw::ScopeExit endSteps([&] {
+    // Run during unwinding too (a killed worker at shutdown): nothing may
+    // escape from here.
+    try {
+      // Anything that came meanwhile must not reach the console.
+      line.ReadAll();
+    } catch (...) {
     }
-  } endSteps{this, line};
+    GSThreadRunning = false;
+    try {
+      SerialTimer()->SetMode(fw::Timer::kModeMultiple);
+    } catch (...) {
+    }
+  });
 
   // No port, or a reply to an earlier request may still come: ask at a later
   // tick rather than have the two replies run into each other.

@@ -2,14 +2,14 @@
 // over them, the orientation check box, and the orientation step that ends
 // every Timer100ms tick.
 
-#include "screen/meter_faces.h"
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QPainter>
 #include <algorithm>
 
+#include "framework/picture.h"
+#include "mainwindow/face_geometry.h"
 #include "mainwindow/maglyx.h"
 
 namespace {
@@ -27,8 +27,9 @@ fw::Picture Premultiplied(const QImage& loaded, qreal ratio) {
   return image;
 }
 
-}  // namespace
-
+// Loads the picture of this name from the program's resources, in the
+// resolution that suits the screen (a double-size drawing on high-density
+// screens); none when there is no such picture.
 fw::Picture OpenPictureFromApp(const char* name) {
   const QString base = QStringLiteral(":/") + QLatin1String(name);
   // A screen of more than one device pixel per point gets the double-size
@@ -41,8 +42,6 @@ fw::Picture OpenPictureFromApp(const char* name) {
   if (image.isNull()) return nullptr;
   return Premultiplied(image, 1.0);
 }
-
-namespace {
 
 // A face picture kept once loaded; retried on every use until a load works.
 fw::Picture KeptPicture(fw::Picture& kept, const char* name) {
@@ -64,8 +63,8 @@ void DrawPicture(QPainter& g, const fw::Picture& picture, int x, int y) {
   }
 }
 
-}  // namespace
-
+// The two face pictures, loaded by name on first use and kept for the run;
+// while a load fails the picture stays none and the next use tries again.
 fw::Picture MXR420H() {
   static fw::Picture kept;
   return KeptPicture(kept, "MXR420H");
@@ -75,6 +74,8 @@ fw::Picture MXR420V() {
   static fw::Picture kept;
   return KeptPicture(kept, "MXR420V");
 }
+
+}  // namespace
 
 void MAGLYX::SimBorder_Paint(fw::Canvas* sender, QPainter& g) {
   // A 2-point black outline of the whole canvas from (0, 0), lying inside its
@@ -89,12 +90,12 @@ void MAGLYX::SimBorder_Paint(fw::Canvas* sender, QPainter& g) {
 
 void MAGLYX::CScreenH_Paint(fw::Canvas*, QPainter& g) {
   DrawPicture(g, MXR420H(), 0, 0);
-  DrawPicture(g, ScreenH, 40, 36);
+  DrawPicture(g, ScreenH, kHorizontalFace.display.left, kHorizontalFace.display.top);
 }
 
 void MAGLYX::CScreenV_Paint(fw::Canvas*, QPainter& g) {
   DrawPicture(g, MXR420V(), 0, 0);
-  DrawPicture(g, ScreenV, 36, 40);
+  DrawPicture(g, ScreenV, kVerticalFace.display.left, kVerticalFace.display.top);
 }
 
 void MAGLYX::bIsVerticalCheck_Action(QCheckBox* sender) { bIsVerticalLCD = sender->isChecked(); }

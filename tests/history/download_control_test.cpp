@@ -9,6 +9,7 @@
 
 #include "history/history_csv.h"
 #include "support/meter_window.h"
+#include "support/window_seam.h"
 
 class History : public MeterWindow {
  protected:
@@ -159,7 +160,7 @@ TEST_F(History, WithoutAPlainFileOrAnAnswerNoFileIsKept) {
     ASSERT_EQ(desktop->messages.size(), target ? 1u : 0u);
     EXPECT_TRUE(!target || desktop->messages[0].find(message) != std::string::npos);
     EXPECT_EQ(std::tuple(window->file.has_value(), fs::exists(csv),
-                         Idle() && window->download_error.empty()),
+                         Idle() && WindowSeam::DownloadError(*window).empty()),
               std::tuple(target.has_value(), false, true));
   }
   EXPECT_TRUE(fs::is_fifo(fifo) && fs::exists(folder / "inside") && fs::is_socket(socket) &&

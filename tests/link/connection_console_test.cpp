@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "link/console_text.h"
 #include "support/meter_window.h"
 #include "support/pty.h"
 

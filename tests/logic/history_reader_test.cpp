@@ -45,6 +45,7 @@ class HistoryReaderTest : public ::testing::Test {
     return ReadHistoryImage(line, hooks_);
   }
 
+  fw::ProgramLockHolder lock_;  // the reading is program code
   std::unique_ptr<ClockedMeter> meter_;
   HistoryReaderHooks hooks_;
   std::vector<std::int64_t> progress_, progressAtWrite_;

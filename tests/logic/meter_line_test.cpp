@@ -19,6 +19,7 @@ using namespace meter_timings;
 
 class Timing : public testing::TestWithParam<Case> {
  protected:
+  fw::ProgramLockHolder lock;  // the transfers are program code
   ClockedMeter meter{GetParam().timing, Answer};
   MeterLine line = meter.Line();
 };

@@ -53,8 +53,9 @@ TEST_F(WindowTest, FreshWindowIsInItsDesignState) {
   EXPECT_FALSE(window->SS1()->isChecked() || window->ASCIIButton()->isChecked());
   // Workers may reach only the non-visual members.
   std::thread([&] {
-    EXPECT_THROW(window->ConnectButton(), fw::ThreadAccessingUIException);
-    EXPECT_TRUE(window->Serial1() != nullptr && window->SerialTimer() != nullptr);
+    EXPECT_THROW(Locked([&] { return window->ConnectButton(); }), fw::ThreadAccessingUIException);
+    EXPECT_TRUE(
+        Locked([&] { return window->Serial1() != nullptr && window->SerialTimer() != nullptr; }));
   }).join();
 }
 

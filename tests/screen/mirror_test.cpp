@@ -10,6 +10,7 @@
 #include "support/clocked_meter.h"
 #include "support/meter_window.h"
 #include "support/pty.h"
+#include "support/window_seam.h"
 
 // The ink pixels of a picture's written area; the rest of that area must be
 // paper and everything outside it fully transparent.
@@ -68,7 +69,7 @@ TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) 
   fw::Picture h, v;
   for (const std::string& reply : replies) {
     const std::size_t requests = meter.writes.size();
-    Locked([&] { window->CaptureScreen(line); });
+    Locked([&] { WindowSeam::CaptureScreen(*window, line); });
     // A rejected reply leaves the very same pictures (none before the first frame).
     EXPECT_EQ(std::tuple(meter.writes.size(), meter.writes.back(), Idle(),
                          (window->ScreenH != h) + (window->ScreenV != v)),
@@ -83,7 +84,7 @@ TEST_F(MirrorTest, OnlyAWholeFrameReplacesThePicturesAndEndStepsRunOnEveryExit) 
     throw fw::IOException(5, "device failed");
   });
   MeterLine brokenLine = broken.Line();
-  EXPECT_THROW(Locked([&] { window->CaptureScreen(brokenLine); }), fw::IOException);
+  EXPECT_THROW(Locked([&] { WindowSeam::CaptureScreen(*window, brokenLine); }), fw::IOException);
   EXPECT_EQ(std::tuple(window->GSThread()->IsRunning(), Idle(), window->ScreenV),
             std::tuple(false, true, v));
   // On a closed port the real capture ends quietly; a window closed amid one.
@@ -104,11 +105,11 @@ TEST_F(MirrorTest, APictureBeingFilledNeverShowsLessThanTheLastFrame) {
     return std::string(1024, n == 1 ? '\xFF' : '\x00') + '\xAA';
   });
   MeterLine line = meter.Line();
-  Locked([&] { window->CaptureScreen(line); });
+  Locked([&] { WindowSeam::CaptureScreen(*window, line); });
   const fw::Picture first = window->ScreenV;
   meter.Sleep(1000);
   fw::Thread capture("capture");
-  capture.RunHandler = [&] { window->CaptureScreen(line); };
+  capture.RunHandler = [&] { WindowSeam::CaptureScreen(*window, line); };
   capture.Run();
   int halfDone = 0, blank = 0;
   while (capture.IsRunning() && !halfDone) {

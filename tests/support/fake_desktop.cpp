@@ -1,2 +1,0 @@
-// The fake desktop is defined in its header; this unit keeps the build lists that name it.
-#include "support/fake_desktop.h"
