@@ -3,7 +3,6 @@
 target_sources(maglyx_framework PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/program_lock.cpp
   ${CMAKE_CURRENT_LIST_DIR}/thread.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ui_thread.cpp
   ${CMAKE_CURRENT_LIST_DIR}/timer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dispatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/desktop.cpp

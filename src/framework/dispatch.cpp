@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +17,8 @@
 
 namespace fw {
 namespace {
+
+std::atomic<int> g_report_count{0};
 
 std::string TypeName(const std::type_info& type) {
   int status = 0;
@@ -63,6 +66,7 @@ std::string DescribeException(std::exception_ptr error) {
 }
 
 void ReportUnhandledException(std::exception_ptr error) {
+  g_report_count.fetch_add(1);
   try {
     const std::string text = DescribeException(error);
     std::fprintf(stderr, "maglyx: %s\n", text.c_str());
@@ -80,5 +84,7 @@ void ReportUnhandledException(std::exception_ptr error) {
     std::fputs("maglyx: an unhandled exception could not be reported\n", stderr);
   }
 }
+
+int coop::UnhandledExceptionReportCount() { return g_report_count.load(); }
 
 }  // namespace fw
