@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for running the program
 # ("run": compiler, CMake, Qt) or for testing it as well ("test": GoogleTest,
-# Google Benchmark, the locale the tests switch to, and an X server, Xvfb, that
-# the tests of a lost display start and end).
+# Google Benchmark, the locale the tests switch to, an X server, Xvfb, that
+# the tests of a lost display start and end, and clang-format, which test.sh
+# checks the code's formatting with).
 set -euo pipefail
 
 run=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev fonts-dejavu-core)
-test=("${run[@]}" libgtest-dev libgmock-dev libbenchmark-dev locales xvfb)
+test=("${run[@]}" libgtest-dev libgmock-dev libbenchmark-dev locales xvfb
+  clang-format)
 case "${1:-}" in
   run) packages=("${run[@]}") ;;
   test) packages=("${test[@]}") ;;

@@ -11,4 +11,8 @@ struct ThreadKilled final {};
 // How many threads wait for the program lock at this moment.
 int ProgramLockWaiterCount();
 
+// How many unhandled exceptions ReportUnhandledException has reported since
+// the process started.
+int UnhandledExceptionReportCount();
+
 }  // namespace fw::coop

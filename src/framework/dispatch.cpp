@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -17,6 +18,8 @@
 
 namespace fw {
 namespace {
+
+std::atomic<int> g_report_count{0};
 
 std::string TypeName(const std::type_info& type) {
   int status = 0;
@@ -65,6 +68,7 @@ void Dispatch(const std::function<void()>& code) {
 }
 
 void ReportUnhandledException(std::exception_ptr error) {
+  g_report_count.fetch_add(1);
   try {
     const std::string text = DescribeException(error);
     std::fprintf(stderr, "maglyx: %s\n", text.c_str());
@@ -82,5 +86,7 @@ void ReportUnhandledException(std::exception_ptr error) {
     std::fputs("maglyx: an unhandled exception could not be reported\n", stderr);
   }
 }
+
+int coop::UnhandledExceptionReportCount() { return g_report_count.load(); }
 
 }  // namespace fw

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+#include <QCoreApplication>
+#include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -41,6 +43,9 @@ using State = ThreadAccess::State;
 // The worker state of the calling thread; null on the user-interface thread
 // and on threads the framework did not start.
 thread_local State* t_current = nullptr;
+
+// Initialised while the process loads, which happens on its main thread.
+const std::thread::id g_main_thread = std::this_thread::get_id();
 
 std::atomic<double> g_sleep_speedup{1.0};
 
@@ -272,6 +277,12 @@ std::int64_t SleepClockMs() {
   SleepClock& clock = TheSleepClock();
   std::lock_guard<std::mutex> lock(clock.mutex);
   return static_cast<std::int64_t>(SleepClockMsLocked(clock, std::chrono::steady_clock::now()));
+}
+
+bool IsUserInterfaceThread() {
+  if (const QCoreApplication* app = QCoreApplication::instance())
+    return QThread::currentThread() == app->thread();
+  return std::this_thread::get_id() == g_main_thread;
 }
 
 }  // namespace fw

@@ -1,20 +1,14 @@
-// The cooperative model on its own, without Qt, so that ThreadSanitizer sees
-// every synchronisation the program lock and the workers make: their sleeps,
-// yields and kills. The report of a dying worker is the test's own recorder.
+// The cooperative model on its own, with no Qt application and so no event
+// loop, so that ThreadSanitizer sees every synchronisation the program lock and
+// the workers make: their sleeps, yields and kills.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "framework/coop_internal.h"
-#include "framework/dispatch.h"
 #include "framework/program_lock.h"
 #include "framework/thread.h"
-
-// Stands in for the framework's report, which needs Qt. The dying worker
-// records before it ends, and Join orders that before the test reads.
-static std::vector<std::exception_ptr> g_reports;
-void fw::ReportUnhandledException(std::exception_ptr error) { g_reports.push_back(error); }
 
 namespace {
 
@@ -111,7 +105,7 @@ TEST(Coop, GivingWayQueuesBehindTheWaitingAndAKillEndsItThere) {
       }
     };
     const auto start = Clock::now();
-    const std::size_t reports = g_reports.size();
+    const int reports = fw::coop::UnhandledExceptionReportCount();
     fw::ProgramLockHolder hold;
     worker.Run();
     fw::YieldWhile([&] { return passes < 1; });
@@ -119,7 +113,7 @@ TEST(Coop, GivingWayQueuesBehindTheWaitingAndAKillEndsItThere) {
     worker.Kill();
     worker.Join();  // hands the lock to the worker, which must not loop again
     // A kill is no failure to report.
-    EXPECT_EQ(std::tuple(passes - passesAtKill, caught, g_reports.size()),
+    EXPECT_EQ(std::tuple(passes - passesAtKill, caught, fw::coop::UnhandledExceptionReportCount()),
               std::tuple(0, false, reports));
     EXPECT_LT(Clock::now() - start, 60s) << "a killed sleep must end early";
   }
