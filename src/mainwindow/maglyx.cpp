@@ -111,7 +111,6 @@ void MAGLYX::CreateControls() {
     switch (r.cls) {
       case kCanvas: {
         auto* canvas = new fw::Canvas(parent);
-        Place(canvas, content, r);
         canvas->setAutoFillBackground(!d.transparent);
         canvas->setFocusPolicy(Qt::NoFocus);
         widget = canvas;
@@ -119,21 +118,18 @@ void MAGLYX::CreateControls() {
       }
       case kCheckBox: {
         auto* box = new QCheckBox(text, parent);
-        Place(box, content, r);
         box->setChecked(d.checked);
         widget = box;
         break;
       }
       case kPushButton: {
         auto* button = new QPushButton(text, parent);
-        Place(button, content, r);
         button->setAutoDefault(false);
         widget = button;
         break;
       }
       case kPopupMenu: {
         auto* menu = new fw::PopupMenu(parent);
-        Place(menu, content, r);
         for (const char* item : d.rows) menu->addItem(QString::fromUtf8(item));
         if (!d.rows.empty()) menu->setCurrentIndex(0);
         widget = menu;
@@ -141,7 +137,6 @@ void MAGLYX::CreateControls() {
       }
       case kTextArea: {
         auto* area = new fw::TextArea(parent);
-        Place(area, content, r);
         area->setPlainText(text);
         area->setReadOnly(d.readOnly);
         // Only the program writes here: its appends are no edits to undo, and an
@@ -156,7 +151,6 @@ void MAGLYX::CreateControls() {
       }
       case kTextField: {
         auto* field = new QLineEdit(text, parent);
-        Place(field, content, r);
         field->setReadOnly(d.readOnly);
         if (d.rightAligned) field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         widget = field;
@@ -164,7 +158,6 @@ void MAGLYX::CreateControls() {
       }
       case kProgressBar: {
         auto* bar = new QProgressBar(parent);
-        Place(bar, content, r);
         bar->setRange(0, d.maximum);
         bar->setValue(0);
         bar->setTextVisible(false);
@@ -173,7 +166,6 @@ void MAGLYX::CreateControls() {
       }
       case kLabel: {
         auto* label = new QLabel(text, parent);
-        Place(label, content, r);
         label->setTextInteractionFlags(Qt::NoTextInteraction);
         label->setWordWrap(false);
         widget = label;
@@ -181,7 +173,6 @@ void MAGLYX::CreateControls() {
       }
       case kGroupBox: {
         widget = new QGroupBox(parent);
-        Place(widget, content, r);
         group = new QButtonGroup(this);
         break;
       }
@@ -189,7 +180,6 @@ void MAGLYX::CreateControls() {
         // In the window over its group box, not inside it: some stick out of
         // their box (HEXButton by 13 points), and a child would be cut off there.
         auto* radio = new QRadioButton(text, content);
-        Place(radio, content, r);
         group->addButton(radio);
         radio->setChecked(d.checked);
         widget = radio;
@@ -211,6 +201,7 @@ void MAGLYX::CreateControls() {
         break;  // its line settings are fixed; a port is chosen at connect time
     }
     if (widget == nullptr) continue;
+    Place(widget, content, r);
     if (!d.enabled) widget->setEnabled(false);
     if (!d.visible) widget->hide();
     if (d.systemFont) widget->setFont(QApplication::font());
