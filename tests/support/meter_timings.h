@@ -70,6 +70,7 @@ inline std::vector<Case> Cases() {
       {"PausesOf1000msLate", Pieces(2000, 2500, 1000), true},
       {"Short", {.cut = 1}, false},
       {"ShortAndLate", {.latencyMs = 700, .cut = 1}, false},
+      {"Silent", {.lost = [](int) { return true; }}, false},
       {"FirstAndThirdRequestsLost", {.lost = [](int n) { return n == 1 || n == 3; }}, false},
       {"DiesMidReply", {.dieAtMs = 800}, false},
   };
